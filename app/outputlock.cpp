@@ -1,0 +1,91 @@
+#include "app/outputlock.h"
+
+#include "logging/fatal.h"
+#include "logging/qlogger.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+OutputLock* s_current = nullptr;
+
+void releaseCurrentLock()
+{
+    if (s_current)
+        s_current->release();
+}
+
+}  // namespace
+
+OutputLock::OutputLock(const QString& outputName) : m_path(outputName + ".tmp") {}
+
+OutputLock::~OutputLock()
+{
+    release();
+}
+
+OutputLock* OutputLock::current()
+{
+    return s_current;
+}
+
+OutputLock::Result OutputLock::acquire(const Options& options, void (*onWait)(int waits))
+{
+    const QByteArray path = QFile::encodeName(m_path);
+    m_waits = 0;
+    for (;;) {
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            struct stat st {};
+            if (::fstat(fd, &st) == 0) {
+                m_device = st.st_dev;
+                m_inode = st.st_ino;
+            }
+            ::close(fd);
+            m_held = true;
+            s_current = this;
+            setFatalCleanup(releaseCurrentLock);
+            return Result::Acquired;
+        }
+        if (errno != EEXIST) {
+            m_errno = errno;
+            return Result::CannotCreate;
+        }
+        QLogger::getInstance()->printInfo("wait for .nc.tmp", __FILE_NAME__, "main", __LINE__);
+        std::this_thread::sleep_for(std::chrono::milliseconds(options.pollMilliseconds));
+        ++m_waits;
+        if (onWait)
+            onWait(m_waits);
+        if (m_waits > options.maxWaits)
+            return Result::TimedOut;
+    }
+}
+
+void OutputLock::release()
+{
+    if (!m_held)
+        return;
+    m_held = false;
+    // Only the file this run created is removed: if it was replaced in the
+    // meantime, the new one belongs to someone else.
+    struct stat st {};
+    const QByteArray path = QFile::encodeName(m_path);
+    if (::stat(path.constData(), &st) == 0 && st.st_dev == m_device && st.st_ino == m_inode)
+        ::unlink(path.constData());
+    handOver();
+}
+
+void OutputLock::handOver()
+{
+    m_held = false;
+    if (s_current == this) {
+        s_current = nullptr;
+        setFatalCleanup(nullptr);
+    }
+}

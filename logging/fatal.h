@@ -1,0 +1,27 @@
+// The one way a run ends early: log the reason, say it on standard error,
+// release the run's own output lock, exit with the given status.
+#pragma once
+
+#include <QString>
+
+enum class FatalLogLevel { Error, Info };
+
+struct SourcePlace {
+    const char* file;
+    const char* function;
+    int line;
+};
+
+#define KV_HERE (SourcePlace{__FILE_NAME__, __func__, __LINE__})
+
+// Ends the process with `status` (taken modulo 256, so -1 gives 255). The
+// message is logged at the given level and printed on standard error; a
+// non-empty detail (a path, a reason) follows on a line of its own.
+[[noreturn]] void fatal(int status, const QString& message, SourcePlace where,
+                        const QString& detail = QString(),
+                        FatalLogLevel level = FatalLogLevel::Error);
+
+// Called by fatal() just before the process exits; the output lock registers
+// its release here while the run holds it. Null removes the hook.
+using FatalCleanup = void (*)();
+void setFatalCleanup(FatalCleanup cleanup);

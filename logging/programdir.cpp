@@ -1,0 +1,8 @@
+#include "logging/programdir.h"
+
+#include <QCoreApplication>
+
+QString programDirectory()
+{
+    return QCoreApplication::applicationDirPath();
+}

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Kelvane needs to build and test; does nothing
+# when every one of them is already installed.
+set -euo pipefail
+
+packages=(
+  build-essential cmake make pkg-config
+  qtbase5-dev
+  libeccodes-dev libeccodes-tools
+  libnetcdf-dev netcdf-bin
+  zlib1g-dev libbz2-dev bzip2 gzip
+  libgtest-dev libgmock-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+
+if [[ ${#missing[@]} -eq 0 ]]; then
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+if [[ $(id -u) -ne 0 ]]; then
+  if command -v sudo >/dev/null 2>&1; then
+    SUDO=sudo
+  else
+    echo "install-deps: missing packages and not root: ${missing[*]}" >&2
+    exit 1
+  fi
+else
+  SUDO=
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

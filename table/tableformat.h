@@ -1,0 +1,29 @@
+// The fixed lines of a conversion table, shared by the parser, the table
+// upgrade and the table generator.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QTextStream;
+
+namespace tableformat {
+
+extern const char* const kTitle;           // line 1
+extern const char* const kSettingsHeader;  // line 2
+extern const char* const kAreaTitles;      // line 4, before its empty fields
+extern const char* const kGroupHeader;     // line 6
+
+// The 17 column titles (line 7) and descriptions (line 8).
+const QStringList& columnTitles();
+const QStringList& columnDescriptions();
+
+// Number of fields of a current variable row.
+constexpr int kColumns = 17;
+
+// Writes the eight header lines, each ending in "\n". `areaHeaderTail` is the
+// run of empty fields after the area titles (",,,," or ",,,,,,,,,,,,,").
+void writeHeader(QTextStream& out, const QString& settingsRow, const QString& areaHeaderTail,
+                 const QString& areaRow);
+
+}  // namespace tableformat

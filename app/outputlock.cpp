@@ -42,12 +42,15 @@ OutputLock::Result OutputLock::acquire(const Options& options, void (*onWait)(in
     for (;;) {
         const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
+            // The descriptor stays open while the lock is held: the file's
+            // inode cannot be reused by a new file while it is open, so the
+            // device and inode identify this run's lock file for certain.
             struct stat st {};
             if (::fstat(fd, &st) == 0) {
                 m_device = st.st_dev;
                 m_inode = st.st_ino;
             }
-            ::close(fd);
+            m_fd = fd;
             m_held = true;
             s_current = this;
             setFatalCleanup(releaseCurrentLock);
@@ -84,6 +87,10 @@ void OutputLock::release()
 void OutputLock::handOver()
 {
     m_held = false;
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
     if (s_current == this) {
         s_current = nullptr;
         setFatalCleanup(nullptr);

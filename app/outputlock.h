@@ -45,6 +45,7 @@ public:
 private:
     QString m_path;
     bool m_held = false;
+    int m_fd = -1;
     int m_waits = 0;
     int m_errno = 0;
     dev_t m_device = 0;

@@ -1,0 +1,37 @@
+# Quick start: `make demo` and `make test`. Each target installs missing
+# Debian packages first, then configures and builds.
+
+JOBS ?= 2
+BUILD_TYPE ?= RelWithDebInfo
+CMAKE ?= cmake
+
+.PHONY: all deps build build-asan demo test test-build test-asan clean
+
+all: build
+
+deps:
+	bash scripts/install-deps.sh
+
+build: deps
+	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DKELVANE_TESTS=ON
+	$(CMAKE) --build build -j $(JOBS)
+
+build-asan: deps
+	$(CMAKE) -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKELVANE_SANITIZE=ON -DKELVANE_TESTS=ON
+	$(CMAKE) --build build-asan -j $(JOBS)
+
+demo: build
+	bash scripts/demo.sh build
+
+test-build: build
+	cd build && ctest --output-on-failure -j $(JOBS)
+
+test-asan: build-asan
+	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+# Every test, in a normal build and under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+test: test-build test-asan
+
+clean:
+	rm -rf build build-asan

@@ -1,0 +1,227 @@
+// Reading a conversion table: settings, area, rows, keys and the rejections.
+#include "support/programdir.h"
+#include "support/tables.h"
+#include "table/csvfileparser.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kSettings = ",0,grib,2.0,,,,,,,";
+const QString kArea = "80,137,12,60,,,,";
+
+class ParserTest : public ::testing::Test {
+protected:
+    QString writeTable(const QByteArray& text)
+    {
+        const QString path = m_dir.path() + "/table.csv";
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text);
+        return path;
+    }
+
+    int load(const QByteArray& text) { return m_parser.load(writeTable(text)); }
+
+    QTemporaryDir m_dir;
+    CsvFileParser m_parser;
+};
+
+}  // namespace
+
+TEST_F(ParserTest, SettingsAndAreaRows)
+{
+    ASSERT_EQ(load(tableText(",1,cpefs,2.0,,,,,,,", kArea, {})), 0);
+    EXPECT_TRUE(m_parser.m_overWrite);
+    EXPECT_EQ(m_parser.m_fileType, "cpefs");
+    EXPECT_FLOAT_EQ(m_parser.m_config_version, 2.0f);
+    // Both starts, then both ends.
+    EXPECT_FLOAT_EQ(m_parser.m_area[0], 80.0f);
+    EXPECT_FLOAT_EQ(m_parser.m_area[1], 12.0f);
+    EXPECT_FLOAT_EQ(m_parser.m_area[2], 137.0f);
+    EXPECT_FLOAT_EQ(m_parser.m_area[3], 60.0f);
+
+    ASSERT_EQ(load(tableText(",0,,2,", " -10.5,30.25,-5,5 ", {})), 0);
+    EXPECT_FALSE(m_parser.m_overWrite);
+    EXPECT_EQ(m_parser.m_fileType, "");
+    EXPECT_FLOAT_EQ(m_parser.m_area[0], -10.5f);
+    EXPECT_FLOAT_EQ(m_parser.m_area[1], -5.0f);
+    EXPECT_FLOAT_EQ(m_parser.m_area[2], 30.25f);
+    EXPECT_FLOAT_EQ(m_parser.m_area[3], 5.0f);
+
+    // Only exactly "1" switches overwriting on.
+    ASSERT_EQ(load(tableText(", 1,grib,2.0", kArea, {})), 0);
+    EXPECT_FALSE(m_parser.m_overWrite);
+}
+
+TEST_F(ParserTest, RowColumnsAndTheirDefaults)
+{
+    QStringList full;
+    full << "t" << "Temperature" << "Isobaric surface" << "pl" << "温度" << "0.5" << "-3" << "1"
+         << "lcc" << "TMP" << "Air temperature" << "degC" << "2.5" << "-273.15" << "850;500" << "4"
+         << "0" << "extra" << "fields";
+    const QString sparse = variableRow("r", "", "", "RH");
+    ASSERT_EQ(load(tableText(kSettings, kArea, {full.join(","), sparse})), 0);
+
+    const CSV_FILE* t = m_parser.find("t_Isobaric surface_pl");
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->oldFactorName, "t");
+    EXPECT_EQ(t->oldDesc, "Temperature");
+    EXPECT_EQ(t->nameOfFirstFixedSurface, "Isobaric surface");
+    EXPECT_EQ(t->typedoflevels, "pl");
+    EXPECT_FLOAT_EQ(t->amplification_before, 0.5f);
+    EXPECT_FLOAT_EQ(t->offset_before, -3.0f);
+    EXPECT_EQ(t->isfigure, 1);
+    EXPECT_EQ(t->touying, "lcc");
+    EXPECT_EQ(t->newFactorName, "TMP");
+    EXPECT_EQ(t->newDesc, "Air temperature");
+    EXPECT_EQ(t->newUnit, "degC");
+    EXPECT_FLOAT_EQ(t->amplification, 2.5f);
+    EXPECT_FLOAT_EQ(t->offset, -273.15f);
+    EXPECT_EQ(t->levels, "850;500");
+    EXPECT_EQ(t->isCompress, 4);
+    EXPECT_EQ(t->writeSw, 0);
+    ASSERT_NE(m_parser.findfr("TMP_Isobaric surface_pl"), nullptr);
+    EXPECT_EQ(m_parser.findfr("TMP_Isobaric surface_pl")->oldFactorName, "t");
+
+    // Empty surface and level type: two underscores, as GRIB 1 keys have.
+    const CSV_FILE* r = m_parser.find("r__");
+    ASSERT_NE(r, nullptr);
+    EXPECT_FLOAT_EQ(r->amplification_before, 1.0f);
+    EXPECT_FLOAT_EQ(r->offset_before, 0.0f);
+    EXPECT_FLOAT_EQ(r->amplification, 1.0f);
+    EXPECT_FLOAT_EQ(r->offset, 0.0f);
+    EXPECT_EQ(r->isCompress, 0);
+    EXPECT_EQ(r->isfigure, 0);
+    EXPECT_EQ(m_parser.getCsvStruct().size(), 2u);
+}
+
+TEST_F(ParserTest, TextThatIsNoNumberGivesZeroAndAnEmptySwitchGivesOne)
+{
+    QStringList f = variableRow("t", "s", "", "T").split(",");
+    f[5] = "abc";
+    f[12] = "x";
+    f[15] = "many";
+    f[16] = "";
+    ASSERT_EQ(load(tableText(kSettings, kArea, {f.join(",")})), 0);
+    const CSV_FILE* t = m_parser.find("t_s_");
+    ASSERT_NE(t, nullptr);
+    EXPECT_FLOAT_EQ(t->amplification_before, 0.0f);
+    EXPECT_FLOAT_EQ(t->amplification, 0.0f);
+    EXPECT_EQ(t->isCompress, 0);
+    EXPECT_EQ(t->writeSw, 1);
+}
+
+TEST_F(ParserTest, KeysAreTrimmedOfBlanksAtTheEndsOnly)
+{
+    ASSERT_EQ(load(tableText(kSettings, kArea, {variableRow(" 2t", "Height above ground", "sfc ", "T2")})),
+              0);
+    EXPECT_NE(m_parser.find("2t_Height above ground_sfc"), nullptr);
+    EXPECT_EQ(m_parser.find(" 2t_Height above ground_sfc "), nullptr);
+}
+
+TEST_F(ParserTest, WindowsLineEndsReadLikeUnixOnes)
+{
+    const QStringList rows = {variableRow("t", "Isobaric surface", "", "TMP"),
+                              variableRow("gh", "Isobaric surface", "", "HGT")};
+    ASSERT_EQ(load(tableText(",1,latlon,2.0,,,,,,,", kArea, rows, "\r\n")), 0);
+    const CSV_STRUCT windows = m_parser.m_ocsv;
+    const QString type = m_parser.m_fileType;
+    EXPECT_TRUE(m_parser.m_overWrite);
+
+    CsvFileParser unix;
+    ASSERT_EQ(unix.load(writeTable(tableText(",1,latlon,2.0,,,,,,,", kArea, rows))), 0);
+    EXPECT_EQ(type, unix.m_fileType);
+    ASSERT_EQ(windows.size(), unix.m_ocsv.size());
+    for (const auto& [key, row] : unix.m_ocsv) {
+        ASSERT_EQ(windows.count(key), 1u) << key;
+        EXPECT_EQ(windows.at(key).writeSw, row.writeSw);
+        EXPECT_EQ(windows.at(key).newFactorName, row.newFactorName);
+    }
+    EXPECT_EQ(windows.at("gh_Isobaric surface_").writeSw, 1);
+}
+
+TEST_F(ParserTest, DuplicateKeysKeepTheFirstRow)
+{
+    const QStringList rows = {variableRow("t", "Isobaric surface", "", "TMP"),
+                              variableRow("t", "Isobaric surface", "", "TEMP"),
+                              variableRow("tt", "Isobaric surface", "", "TMP")};
+    ASSERT_EQ(load(tableText(kSettings, kArea, rows)), 0);
+    ASSERT_NE(m_parser.find("t_Isobaric surface_"), nullptr);
+    EXPECT_EQ(m_parser.find("t_Isobaric surface_")->newFactorName, "TMP");
+    // The second row is reachable only through its output name.
+    ASSERT_NE(m_parser.findfr("TEMP_Isobaric surface_"), nullptr);
+    EXPECT_EQ(m_parser.findfr("TEMP_Isobaric surface_")->oldFactorName, "t");
+    ASSERT_NE(m_parser.findfr("TMP_Isobaric surface_"), nullptr);
+    EXPECT_EQ(m_parser.findfr("TMP_Isobaric surface_")->oldFactorName, "t");
+}
+
+TEST_F(ParserTest, EachLoadStartsFromAnEmptyInputMap)
+{
+    ASSERT_EQ(load(tableText(kSettings, kArea, {variableRow("a", "s", "", "A")})), 0);
+    ASSERT_EQ(load(tableText(kSettings, kArea, {variableRow("b", "s", "", "B")})), 0);
+    EXPECT_EQ(m_parser.find("a_s_"), nullptr);
+    EXPECT_NE(m_parser.find("b_s_"), nullptr);
+}
+
+TEST_F(ParserTest, MissingFileReturnsMinusOne)
+{
+    EXPECT_EQ(m_parser.load(m_dir.path() + "/none.csv"), -1);
+}
+
+using ParserDeathTest = ParserTest;
+
+TEST_F(ParserDeathTest, RejectedTablesEndWithStatus255)
+{
+    struct Case {
+        const char* what;
+        QByteArray text;
+        const char* message;
+    };
+    const QString row = variableRow("t", "s", "", "T");
+    QByteArray emptySettings = tableText(kSettings, kArea, {row});
+    emptySettings.replace(kSettings.toUtf8() + "\n", "\n");
+    QByteArray emptyArea = tableText(kSettings, kArea, {row});
+    emptyArea.replace(kArea.toUtf8() + "\n", "  \n");
+    const Case cases[] = {
+        {"version 2.1", tableText(",0,grib,2.1,,,", kArea, {row}), "version is too new"},
+        {"version 1.0", tableText(",0,grib,1.0,,,", kArea, {row}), "version is too old"},
+        {"settings row of three fields", tableText(",0,grib", kArea, {row}), "version is too old"},
+        {"empty settings row", emptySettings, "version is too old"},
+        {"empty area row", emptyArea, "unknown config area format"},
+        {"three area fields", tableText(kSettings, "80,137,12", {row}), "unknown config area format"},
+        {"area field not a number", tableText(kSettings, "80,137,north,60", {row}),
+         "unknown config area format"},
+        {"row of sixteen fields", tableText(kSettings, kArea, {row.section(',', 0, 15)}),
+         "version is too old"},
+    };
+    for (const Case& c : cases) {
+        const QString path = writeTable(c.text);
+        EXPECT_EXIT(m_parser.load(path), ::testing::ExitedWithCode(255), c.message) << c.what;
+    }
+}
+
+TEST(ParserEndToEnd, TooNewTableEndsTheRunOnStandardError)
+{
+    ProgramDir program;
+    program.writeConfig("new.csv", tableText(",0,grib,2.1,,,,,,,", kArea, {}));
+    const RunResult r = program.run({"-i", "a.grb", "-o", program.file("out/x.nc"), "-s", "new.csv"});
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_TRUE(r.err.contains("config file version is too new for this program")) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(program.file("out/x.nc")));
+}
+
+TEST(ParserEndToEnd, RowsArePrintedAsTheyAreLoaded)
+{
+    ProgramDir program;
+    program.writeConfig("t.csv", tableText(",0,cctv_ec,2.0", kArea,
+                                           {variableRow("t", "Isobaric surface", "", "TMP"),
+                                            variableRow("gh", "", "", "HGT")}));
+    const RunResult r = program.run({"-i", "a", "-o", program.file("x.nc"), "-s", "t.csv"});
+    const QStringList lines = r.outLines();
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines[0], "key:t_Isobaric surface_@");
+    EXPECT_EQ(lines[1], "key:gh__@");
+}

@@ -1,6 +1,6 @@
 #include "readers/readerfactory.h"
 
-#include "model/basereader.h"
+#include "readers/gribreader.h"
 
 namespace {
 
@@ -45,8 +45,9 @@ const char* readerClassName(ReaderKind kind)
 baseReader* createReader(ReaderKind kind)
 {
     switch (kind) {
-    // Each reader is added here as it becomes part of the build.
     case ReaderKind::Grib:
+        return new gribReader();
+    // Each further reader is added here as it becomes part of the build.
     case ReaderKind::Cpefs:
     case ReaderKind::GrapsCm:
     case ReaderKind::CpasBin:

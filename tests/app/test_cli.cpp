@@ -40,13 +40,3 @@ TEST(Cli, NoArgumentsPrintsCodesOneAndEight)
     EXPECT_EQ(r.outLines(), QStringList({"error code:1"}) + usage + QStringList({"error code:8"}) + usage);
     EXPECT_EQ(r.exitCode, 1);
 }
-
-TEST(Cli, ProbeWithoutTheGribReaderFailsAndIgnoresLaterOptions)
-{
-    ProgramDir program;
-    program.write("f.grib2", "GRIB");
-    const RunResult r = program.run({"-p", program.file("f.grib2"), "-i", "a", "-o", program.file("o/x.nc")});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_FALSE(r.err.isEmpty());
-    EXPECT_FALSE(QFile::exists(program.file("o")));
-}

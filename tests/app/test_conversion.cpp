@@ -2,14 +2,19 @@
 // reader selection, the output directory, and what the log shows.
 #include "app/driver.h"
 #include "readers/readerfactory.h"
+#include "support/gribfiles.h"
 #include "support/programdir.h"
 #include "support/tables.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QThread>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 TEST(ReaderSelection, FileTypesAreComparedExactly)
 {
@@ -67,7 +72,7 @@ TEST(Conversion, MissingTableEndsWithStatus255)
 TEST(Conversion, TableOfAReaderThisBuildLacksIsNeverASilentSuccess)
 {
     ProgramDir program;
-    for (const QString& type : QStringList{"GRIB", "cpefs", "geps_nc"}) {
+    for (const QString& type : QStringList{"cpefs", "geps_nc"}) {
         program.writeConfig("t.csv", tableText(",0," + type + ",2.0", "80,137,12,60",
                                                {variableRow("t", "s", "", "T")}));
         const RunResult r = program.run({"-i", "a", "-o", program.file("out/x.nc"), "-s", "t.csv"});
@@ -87,4 +92,103 @@ TEST(Conversion, DefaultTableIsTheShippedOne)
     // The shipped table loads: its rows are printed before the run goes on.
     EXPECT_TRUE(r.outLines().contains("key:t_Isobaric surface_@")) << r.out.toStdString();
     EXPECT_NE(r.exitCode, 0);
+}
+
+namespace {
+
+// A program directory with a GRIB table and one small GRIB input.
+struct GribRun {
+    GribRun()
+    {
+        program.setLogLevel("INFO");
+        program.writeConfig("t.csv", tableText(",0,GRIB,2.0", "100,102,30,32",
+                                               {variableRow("t", "Isobaric surface", "", "T")}));
+        GribField f;
+        f.firstLon = 100;
+        f.firstLat = 32;
+        f.ni = 3;
+        f.nj = 3;
+        fillPattern(f);
+        EXPECT_TRUE(writeBytes(program.file("in.grib2"), gribMessage(f)));
+    }
+    QStringList logLines() const
+    {
+        return QString::fromLocal8Bit(readAll(program.file("log/kelvane.log"))).split('\n');
+    }
+    ProgramDir program;
+};
+
+bool anyEndsWith(const QStringList& lines, const QString& tail)
+{
+    return std::any_of(lines.begin(), lines.end(), [&](const QString& l) { return l.endsWith(tail); });
+}
+
+}  // namespace
+
+TEST(Conversion, ReadsInputsInOrderTakesTheLockAndReleasesItWhenTheRunFails)
+{
+    GribRun run;
+    const QString out = run.program.file("out/deep/x.nc");
+    const RunResult r = run.program.run(
+        {"-i", run.program.file("in.grib2"), "-i", run.program.file("none.grib2"), "-o", out, "-s", "t.csv"});
+    // The upper-case type falls back to the GRIB reader, which reads the input.
+    EXPECT_TRUE(r.outLines().contains("*********load nc load nc load nc********")) << r.out.toStdString();
+    EXPECT_TRUE(QDir(run.program.file("out/deep")).exists());
+    const QStringList log = run.logLines();
+    EXPECT_TRUE(anyEndsWith(log, "(main) [Info] Read[" + run.program.file("in.grib2") + "]"));
+    EXPECT_TRUE(anyEndsWith(log, "(main) [Error] FILE[" + run.program.file("none.grib2") + "] NOT EXIST"));
+    EXPECT_TRUE(anyEndsWith(log, "(main) [Info] [load nc  data[" + out + "]"));
+    EXPECT_TRUE(r.err.contains("NOT EXIST"));
+    // This build has no writer yet: the run fails, and its own lock is gone.
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_FALSE(QFile::exists(out));
+    EXPECT_FALSE(QFile::exists(out + ".tmp"));
+}
+
+TEST(Conversion, RelativeOutputIsTakenAgainstTheWorkingDirectory)
+{
+    GribRun run;
+    QTemporaryDir work;
+    const RunResult r = run.program.run({"-i", run.program.file("in.grib2"), "-o", "sub/x.nc", "-s", "t.csv"},
+                                        work.path());
+    EXPECT_TRUE(QDir(work.path() + "/sub").exists());
+    EXPECT_TRUE(anyEndsWith(run.logLines(), "[load nc  data[" + QDir::cleanPath(work.path() + "/sub/x.nc") + "]"));
+    EXPECT_EQ(r.exitCode, 255);
+}
+
+TEST(Conversion, OutputDirectoryOrLockThatCannotBeMadeEndsWith255)
+{
+    GribRun run;
+    run.program.write("plain", "not a directory");
+    RunResult r = run.program.run({"-i", run.program.file("in.grib2"), "-o", run.program.file("plain/x.nc"), "-s", "t.csv"});
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_TRUE(r.outLines().contains("can not create output dir"));
+
+    // /proc exists, but nothing can be created in it, not even by root.
+    r = run.program.run({"-i", run.program.file("in.grib2"), "-o", "/proc/kelvane-test.nc", "-s", "t.csv"});
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_TRUE(r.err.contains("can not create lock file")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("/proc/kelvane-test.nc.tmp"));
+}
+
+TEST(Conversion, AnotherRunsLockIsWaitedForAndLeftAlone)
+{
+    GribRun run;
+    const QString out = run.program.file("x.nc");
+    ASSERT_TRUE(writeBytes(out + ".tmp", ""));
+    QProcess process;
+    process.start(run.program.file("kelvane"), {"-i", run.program.file("in.grib2"), "-o", out, "-s", "t.csv"});
+    ASSERT_TRUE(process.waitForStarted());
+    // Two waits are logged about a second apart, then the lock is freed.
+    QThread::msleep(2500);
+    EXPECT_EQ(process.state(), QProcess::Running);
+    ASSERT_TRUE(QFile::remove(out + ".tmp"));
+    ASSERT_TRUE(process.waitForFinished(10000));
+    const QStringList log = run.logLines();
+    const int waits = static_cast<int>(std::count_if(log.begin(), log.end(), [](const QString& l) {
+        return l.endsWith("(main) [Info] wait for .nc.tmp");
+    }));
+    EXPECT_GE(waits, 2);
+    EXPECT_LE(waits, 4);
+    EXPECT_FALSE(QFile::exists(out + ".tmp"));
 }

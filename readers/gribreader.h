@@ -1,0 +1,52 @@
+// GRIB edition 1 and 2 input, plain, gzip or bzip2 compressed, read through
+// ecCodes' GRIB API; also writes conversion tables for GRIB files (-p).
+#pragma once
+
+#include "model/basereader.h"
+
+#include <string>
+#include <vector>
+
+class gribReader : public baseReader {
+public:
+    // Files every message of the file that the loaded table has a row for,
+    // cut to the table's area. False when the file could not be read whole.
+    bool readFile(QString fileName) override;
+    // Writes a conversion table listing every variable and surface of the
+    // GRIB file with its levels. False when the input could not be read
+    // whole or the table could not be written.
+    bool fileProbe(QString fileName, QString tableFile) override;
+
+    // Whole decompressed content of a gzip or bzip2 file; `count` receives
+    // the number of chunk reads. Empty when the file cannot be opened.
+    static std::vector<unsigned char> readGz(const std::string& path, int* count);
+    static std::vector<unsigned char> readbz2(const std::string& path, int* count);
+
+    // Places the points of a message on the regular grid spanning `area`
+    // (start longitude, start latitude, end longitude, end latitude) with
+    // spacings dx and dy: each point goes to its nearest cell, a later point
+    // replacing an earlier one. Cells no point reaches hold `fill`. A point
+    // whose longitude misses the area is tried 360 degrees east and west.
+    // False, with nothing appended, when the area gives no cells or more
+    // than kMaxCells.
+    static bool dataConvert(const std::vector<double>& lon, const std::vector<double>& lat,
+                            const std::vector<double>& values, std::vector<double>& outLon,
+                            std::vector<double>& outLat, std::vector<double>& outValues,
+                            const float* area, float dx, float dy, double fill);
+
+    // Removes trailing blanks.
+    static void trim(std::string& text);
+
+    // Largest area grid accepted, in cells.
+    static constexpr long long kMaxCells = 1LL << 28;
+    // Largest message accepted, in points.
+    static constexpr long kMaxPoints = 1L << 28;
+
+    probeData m_prob;
+
+private:
+    // Working arrays of one message, reused from message to message.
+    std::vector<double> m_lats;
+    std::vector<double> m_lons;
+    std::vector<double> m_values;
+};

@@ -1,0 +1,310 @@
+// Reading GRIB messages into the store: keys, table filter, area cut,
+// members, times and the compressed forms.
+#include "readers/gribtest.h"
+
+#include <QFile>
+
+#include <cmath>
+
+namespace {
+
+const QString kIsobaric = "Isobaric surface";
+
+// A 1-degree field over 70..150 E, 70..0 N, north to south.
+GribField eastAsia(const std::string& name = "t", long level = 850)
+{
+    GribField f;
+    f.shortName = name;
+    f.level = level;
+    f.firstLon = 70;
+    f.firstLat = 70;
+    f.ni = 81;
+    f.nj = 71;
+    fillPattern(f);
+    return f;
+}
+
+// Value of the input at a longitude and latitude, or NaN when it has no point there.
+double inputAt(const GribField& f, double lon, double lat)
+{
+    for (long k = 0; k < f.ni * f.nj; ++k) {
+        double plon = pointLon(f, k);
+        if (std::fabs(std::remainder(plon - lon, 360.0)) < 1e-6 && std::fabs(pointLat(f, k) - lat) < 1e-6)
+            return f.values[static_cast<size_t>(k)];
+    }
+    return std::nan("");
+}
+
+}  // namespace
+
+TEST_F(GribTest, CutsTheAreaOnTheInputGridWithRowsFromTheStartLatitude)
+{
+    useTable("80,137,12,60", {variableRow("t", kIsobaric, "", "TMP")});
+    const GribField f = eastAsia();
+    gribReader r;
+    EXPECT_TRUE(r.readFile(file("a.grib2", gribMessage(f))));
+
+    const auto* t = records(r, "t_Isobaric surface_");
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(t->size(), 1u);
+    const p_data& rec = t->front();
+    ASSERT_EQ(rec.lon.size(), 58u);
+    ASSERT_EQ(rec.lat.size(), 49u);
+    ASSERT_EQ(rec.data.size(), 58u * 49u);
+    EXPECT_DOUBLE_EQ(rec.lon.front(), 80.0);
+    EXPECT_DOUBLE_EQ(rec.lon.back(), 137.0);
+    EXPECT_DOUBLE_EQ(rec.lat.front(), 12.0);
+    EXPECT_DOUBLE_EQ(rec.lat.back(), 60.0);
+    for (size_t j = 0; j < rec.lat.size(); ++j)
+        for (size_t i = 0; i < rec.lon.size(); ++i)
+            ASSERT_EQ(rec.data[j * rec.lon.size() + i], inputAt(f, rec.lon[i], rec.lat[j]))
+                << "at " << rec.lon[i] << "," << rec.lat[j];
+
+    EXPECT_EQ(rec.factorShortName, "t");
+    EXPECT_EQ(rec.factorLongName, "Temperature");
+    EXPECT_EQ(rec.nameOfFirstFixedSurface, "Isobaric surface");
+    EXPECT_EQ(rec.typedoflevels, "");
+    EXPECT_EQ(rec.level, 850);
+    EXPECT_EQ(rec.prop_units, "K");
+    EXPECT_EQ(rec.prop_initial_time, "202612081200");
+    EXPECT_EQ(rec.forecastTime, 0);
+    EXPECT_FLOAT_EQ(rec.prop_fillValue, 9999.0f);
+    EXPECT_EQ(rec.dimDx, 8);
+    EXPECT_EQ(rec.gribEdition, 2);
+    EXPECT_FALSE(rec.readout);
+    EXPECT_FALSE(rec.isFi);
+}
+
+TEST_F(GribTest, CellsTheInputDoesNotCoverHoldTheFillValue)
+{
+    useTable("80,137,12,60", {variableRow("t", kIsobaric, "", "TMP")});
+    GribField f;
+    f.firstLon = 100;
+    f.firstLat = 40;
+    f.ni = 11;
+    f.nj = 11;
+    fillPattern(f);
+    f.values[0] = 9999.0;  // a missing point inside the input
+    gribReader r;
+    r.readFile(file("part.grib2", gribMessage(f)));
+    const auto* t = records(r, "t_Isobaric surface_");
+    ASSERT_NE(t, nullptr);
+    const p_data& rec = t->front();
+    const size_t nx = rec.lon.size();
+    auto at = [&](double lon, double lat) {
+        return rec.data[static_cast<size_t>(std::lround(lat - 12)) * nx + static_cast<size_t>(std::lround(lon - 80))];
+    };
+    EXPECT_EQ(at(80, 12), 9999.0);
+    EXPECT_EQ(at(137, 60), 9999.0);
+    EXPECT_EQ(at(99, 35), 9999.0);
+    EXPECT_EQ(at(100, 40), 9999.0);  // missing in the input
+    EXPECT_EQ(at(101, 40), f.values[1]);
+    EXPECT_EQ(at(110, 30), f.values[static_cast<size_t>(10 * 11 + 10)]);
+}
+
+TEST_F(GribTest, LongitudesMatchAcrossTheTwoConventions)
+{
+    // A global grid given in 0..359 fills an area given in -180..180.
+    GribField global;
+    global.firstLon = 0;
+    global.firstLat = 10;
+    global.ni = 360;
+    global.nj = 21;
+    fillPattern(global);
+    useTable("-20,20,0,10", {variableRow("t", kIsobaric, "", "TMP")});
+    gribReader r;
+    r.readFile(file("global.grib2", gribMessage(global)));
+    const auto* t = records(r, "t_Isobaric surface_");
+    ASSERT_NE(t, nullptr);
+    const p_data& rec = t->front();
+    ASSERT_EQ(rec.lon.size(), 41u);
+    for (size_t j = 0; j < rec.lat.size(); ++j)
+        for (size_t i = 0; i < rec.lon.size(); ++i)
+            ASSERT_EQ(rec.data[j * 41 + i], inputAt(global, rec.lon[i], rec.lat[j])) << rec.lon[i];
+
+    // And a grid given in -180..179 fills an area beyond 180.
+    GribField west = global;
+    west.firstLon = -180;
+    fillPattern(west, 500);
+    useTable("170,190,0,10", {variableRow("t", kIsobaric, "", "TMP")});
+    gribReader r2;
+    r2.readFile(file("west.grib2", gribMessage(west)));
+    const p_data& rec2 = records(r2, "t_Isobaric surface_")->front();
+    for (size_t j = 0; j < rec2.lat.size(); ++j)
+        for (size_t i = 0; i < rec2.lon.size(); ++i)
+            ASSERT_EQ(rec2.data[j * rec2.lon.size() + i], inputAt(west, rec2.lon[i], rec2.lat[j]))
+                << rec2.lon[i];
+}
+
+TEST_F(GribTest, OnlyMessagesWithATableRowAreKeptUnderTheirKeys)
+{
+    useTable("80,137,12,60", {variableRow("t", kIsobaric, "", "TMP"), variableRow("r", "", "pl", "RH"),
+                              variableRow("199", kIsobaric, "", "X")});
+    GribField t850 = eastAsia("t", 850), t500 = eastAsia("t", 500), gh = eastAsia("gh", 500);
+    GribField r1 = eastAsia("r", 700);
+    r1.edition = 1;
+    GribField unknown = eastAsia("", 300);
+    unknown.parameterNumber = 199;
+    gribReader r;
+    r.readFile(file("mix.grib", gribMessage(t850) + gribMessage(gh) + gribMessage(r1) +
+                                    gribMessage(t500) + gribMessage(unknown)));
+
+    EXPECT_EQ(r.m_cache[0].size(), 3u);
+    const auto* t = records(r, "t_Isobaric surface_");
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(t->size(), 2u);
+    EXPECT_EQ((*t)[0].level, 850);  // file order
+    EXPECT_EQ((*t)[1].level, 500);
+    // GRIB 1: no surface name, the level type from the message.
+    const auto* rh = records(r, "r__pl");
+    ASSERT_NE(rh, nullptr);
+    EXPECT_EQ(rh->front().prop_level_indicator, 100);
+    EXPECT_EQ(rh->front().gribEdition, 1);
+    // "unknown" is matched by its parameter name.
+    const auto* x = records(r, "199_Isobaric surface_");
+    ASSERT_NE(x, nullptr);
+    EXPECT_EQ(x->front().factorLongName, "199");
+    EXPECT_EQ(records(r, "gh_Isobaric surface_"), nullptr);
+}
+
+TEST_F(GribTest, MembersFillTheirSlotsAndRaiseTheCount)
+{
+    useTable("80,137,12,60", {variableRow("t", kIsobaric, "", "TMP")});
+    QByteArray bytes;
+    for (long m : {0, 3, 1, 2}) {
+        GribField f = eastAsia();
+        f.member = m;
+        f.forecastTime = m == 3 ? 48 : 24;
+        fillPattern(f, 100 * static_cast<double>(m));
+        bytes += gribMessage(f);
+    }
+    GribField outside = eastAsia();
+    outside.member = 150;
+    outside.forecastTime = 12;
+    bytes += gribMessage(outside);
+
+    gribReader r;
+    r.readFile(file("ens.grib2", bytes));
+    EXPECT_EQ(g_collect_number, 3);
+    EXPECT_EQ(g_forcastTime, 48);
+    for (int m = 0; m <= 3; ++m) {
+        const auto* t = records(r, "t_Isobaric surface_", m);
+        ASSERT_NE(t, nullptr) << m;
+        EXPECT_EQ(t->size(), 1u);
+        EXPECT_EQ(t->front().perturbationNumber, m);
+    }
+    for (int m = 4; m < kMemberSlots; ++m)
+        EXPECT_TRUE(r.m_cache[m].empty()) << m;
+}
+
+TEST_F(GribTest, CompressedFormsGiveTheSameStore)
+{
+    useTable("80,137,12,60", {variableRow("t", kIsobaric, "", "TMP")});
+    const QByteArray plain = gribMessage(eastAsia("t", 850)) + gribMessage(eastAsia("t", 500));
+
+    gribReader ref;
+    ASSERT_TRUE(ref.readFile(file("a.grib2", plain)));
+    const auto* expected = records(ref, "t_Isobaric surface_");
+    ASSERT_NE(expected, nullptr);
+    ASSERT_EQ(expected->size(), 2u);
+
+    struct Case {
+        QString name;
+        QByteArray bytes;
+    };
+    const Case cases[] = {
+        {"a.grib2.gz", gzipBytes(plain)},
+        {"a.grib2.GZ", gzipBytes(plain)},
+        {"a.grib2.bz2", bzip2Bytes(plain)},
+        // Several gzip members or bzip2 streams in a row read as one.
+        {"two.gz", gzipBytes(plain.left(plain.size() / 2)) + gzipBytes(plain.mid(plain.size() / 2))},
+        {"two.bz2", bzip2Bytes(plain.left(plain.size() / 2)) + bzip2Bytes(plain.mid(plain.size() / 2))},
+    };
+    for (const Case& c : cases) {
+        gribReader r;
+        EXPECT_TRUE(r.readFile(file(c.name, c.bytes))) << c.name.toStdString();
+        const auto* got = records(r, "t_Isobaric surface_");
+        ASSERT_NE(got, nullptr) << c.name.toStdString();
+        ASSERT_EQ(got->size(), 2u);
+        for (size_t k = 0; k < 2; ++k) {
+            EXPECT_EQ((*got)[k].data, (*expected)[k].data);
+            EXPECT_EQ((*got)[k].lon, (*expected)[k].lon);
+            EXPECT_EQ((*got)[k].lat, (*expected)[k].lat);
+        }
+    }
+
+    // Upper-case ".BZ2" is not a bzip2 name: the bytes are taken as GRIB and hold no message.
+    gribReader upper;
+    upper.readFile(file("a.grib2.BZ2", bzip2Bytes(plain)));
+    EXPECT_TRUE(upper.m_cache[0].empty());
+}
+
+TEST_F(GribTest, DamagedCompressedStreamsKeepTheMessagesBeforeTheDamage)
+{
+    useTable("80,137,12,60", {variableRow("t", kIsobaric, "", "TMP")});
+    const QByteArray first = gribMessage(eastAsia("t", 850));
+    const QByteArray second = gribMessage(eastAsia("t", 500));
+    struct Case {
+        QString name;
+        QByteArray bytes;
+    };
+    const QByteArray gz = gzipBytes(first) + gzipBytes(second);
+    const QByteArray bz = bzip2Bytes(first) + bzip2Bytes(second);
+    QByteArray corrupt = bz;
+    for (int k = bzip2Bytes(first).size() + 100; k < corrupt.size() - 10; k += 7)
+        corrupt[k] = static_cast<char>(corrupt[k] ^ 0x5a);
+    const Case cases[] = {
+        {"cut.gz", gz.left(gz.size() - 40)},
+        {"cut.bz2", bz.left(bz.size() - 40)},
+        {"bad.bz2", corrupt},
+    };
+    for (const Case& c : cases) {
+        gribReader r;
+        ::testing::internal::CaptureStderr();
+        const bool whole = r.readFile(file(c.name, c.bytes));
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(whole) << c.name.toStdString();
+        EXPECT_NE(err.find(c.name.toStdString()), std::string::npos) << err;
+        const auto* t = records(r, "t_Isobaric surface_");
+        ASSERT_NE(t, nullptr) << c.name.toStdString();
+        EXPECT_EQ(t->front().level, 850);
+        EXPECT_LE(t->size(), 2u);
+    }
+}
+
+TEST_F(GribTest, MissingInputFilesReadNothing)
+{
+    useTable("80,137,12,60", {variableRow("t", kIsobaric, "", "TMP")});
+    for (const char* name : {"none.grib2", "none.gz", "none.bz2"}) {
+        gribReader r;
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(r.readFile(m_dir.path() + "/" + name));
+        EXPECT_NE(::testing::internal::GetCapturedStderr().find(name), std::string::npos);
+        EXPECT_TRUE(r.m_cache[0].empty());
+    }
+}
+
+TEST(GribAreaCut, GridSizesAndNearestCells)
+{
+    std::vector<double> lon = {80.0, 80.26, 80.37, 137.0, 137.2, 79.8}, lat = {12, 12, 12.12, 60, 60, 12};
+    std::vector<double> values = {1, 2, 3, 4, 5, 6};
+    std::vector<double> outLon, outLat, out;
+    const float area[4] = {80, 12, 137, 60};
+    ASSERT_TRUE(gribReader::dataConvert(lon, lat, values, outLon, outLat, out, area, 0.25f, 0.25f, -1));
+    ASSERT_EQ(outLon.size(), 229u);
+    ASSERT_EQ(outLat.size(), 193u);
+    ASSERT_EQ(out.size(), 229u * 193u);
+    // 79.8 rounds to column -1 and is dropped; 80.26 goes to column 1, 80.37 to column 1 of row 0
+    // (12.12 rounds to row 0) and replaces it.
+    EXPECT_EQ(out[0], 1);
+    EXPECT_EQ(out[1], 3);
+    EXPECT_EQ(out[2], -1);
+    EXPECT_EQ(out[192 * 229 + 228], 4);  // 137.2 rounds to column 229, outside: dropped
+    EXPECT_FLOAT_EQ(static_cast<float>(outLon[228]), 137.0f);
+
+    // Areas that give no grid, or an absurd one, are refused without allocating.
+    const float reversed[4] = {137, 12, 80, 60};
+    EXPECT_FALSE(gribReader::dataConvert(lon, lat, values, outLon, outLat, out, reversed, 0.25f, 0.25f, -1));
+    EXPECT_FALSE(gribReader::dataConvert(lon, lat, values, outLon, outLat, out, area, 1e-6f, 1e-6f, -1));
+    EXPECT_FALSE(gribReader::dataConvert(lon, lat, values, outLon, outLat, out, area, NAN, NAN, -1));
+}

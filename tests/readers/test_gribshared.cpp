@@ -1,0 +1,182 @@
+// The GRIB reader on real files from public sources (skipped when they are
+// not there).
+#include "readers/gribtest.h"
+#include "support/programdir.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <grib_api.h>
+
+namespace {
+
+QString sharedFile(const char* name)
+{
+    const QString path = QString(KELVANE_SHARED_GRIB) + "/" + name;
+    return QFile::exists(path) ? path : QString();
+}
+
+#define NEED_SHARED(var, name)                                      \
+    const QString var = sharedFile(name);                           \
+    if (var.isEmpty())                                              \
+        GTEST_SKIP() << name << " is not in the shared data folder"
+
+struct Decoded {
+    std::vector<double> lats, lons, values;
+};
+
+// ecCodes' own decoding of the messages with this short name and surface, in file order.
+std::vector<Decoded> decodeAll(const QString& path, const std::string& shortName, const std::string& surface)
+{
+    std::vector<Decoded> out;
+    FILE* f = std::fopen(QFile::encodeName(path).constData(), "rb");
+    int err = 0;
+    while (grib_handle* h = grib_handle_new_from_file(nullptr, f, &err)) {
+        char buf[256];
+        size_t len = sizeof buf;
+        grib_get_string(h, "shortName", buf, &len);
+        const std::string name = buf;
+        len = sizeof buf;
+        std::string surf = grib_get_string(h, "nameOfFirstFixedSurface", buf, &len) == 0 ? buf : "";
+        if (name == shortName && surf == surface) {
+            long n = 0;
+            grib_get_long(h, "numberOfPoints", &n);
+            grib_set_double(h, "missingValue", 9999.0);
+            Decoded d;
+            d.lats.resize(static_cast<size_t>(n));
+            d.lons.resize(static_cast<size_t>(n));
+            d.values.resize(static_cast<size_t>(n));
+            grib_get_data(h, d.lats.data(), d.lons.data(), d.values.data());
+            out.push_back(std::move(d));
+        }
+        grib_handle_delete(h);
+    }
+    std::fclose(f);
+    return out;
+}
+
+}  // namespace
+
+TEST_F(GribTest, SharedGlobalFileCutToAnAreaOnItsGridKeepsEcCodesValues)
+{
+    NEED_SHARED(path, "gfs.t12z.pgrbf120.2p5deg.grib2");
+    useTable("80,137.5,12.5,60", {variableRow("t", "Isobaric surface", "", "TMP")});
+    gribReader r;
+    ASSERT_TRUE(r.readFile(path));
+    const auto* t = records(r, "t_Isobaric surface_");
+    ASSERT_NE(t, nullptr);
+    const std::vector<Decoded> decoded = decodeAll(path, "t", "Isobaric surface");
+    ASSERT_EQ(t->size(), decoded.size());
+    EXPECT_EQ(g_forcastTime, 120);
+    for (size_t m = 0; m < t->size(); ++m) {
+        const p_data& rec = (*t)[m];
+        ASSERT_EQ(rec.lon.size(), 24u);
+        ASSERT_EQ(rec.lat.size(), 20u);
+        size_t matched = 0;
+        const Decoded& d = decoded[m];
+        for (size_t k = 0; k < d.values.size(); ++k) {
+            const double i = (d.lons[k] - 80.0) / 2.5, j = (d.lats[k] - 12.5) / 2.5;
+            if (i < -0.01 || j < -0.01 || i > 23.01 || j > 19.01)
+                continue;
+            ASSERT_EQ(rec.data[static_cast<size_t>(std::lround(j)) * 24 + static_cast<size_t>(std::lround(i))],
+                      d.values[k])
+                << "level " << rec.level << " at " << d.lons[k] << "," << d.lats[k];
+            ++matched;
+        }
+        EXPECT_EQ(matched, 24u * 20u);
+    }
+}
+
+TEST_F(GribTest, SharedGlobalFileBeyondThePoleHoldsTheFillValue)
+{
+    NEED_SHARED(path, "gfs.t12z.pgrbf120.2p5deg.grib2");
+    useTable("80,137.5,80,100", {variableRow("t", "Isobaric surface", "", "TMP")});
+    gribReader r;
+    r.readFile(path);
+    const auto* t = records(r, "t_Isobaric surface_");
+    ASSERT_NE(t, nullptr);
+    const p_data& rec = t->front();
+    ASSERT_EQ(rec.lat.size(), 9u);
+    for (size_t j = 0; j < rec.lat.size(); ++j)
+        for (size_t i = 0; i < rec.lon.size(); ++i) {
+            const double v = rec.data[j * rec.lon.size() + i];
+            if (rec.lat[j] > 90.0)
+                EXPECT_EQ(v, 9999.0) << rec.lat[j];
+            else
+                EXPECT_NE(v, 9999.0) << rec.lat[j];
+        }
+}
+
+TEST_F(GribTest, SharedGlobalFileCompressedGivesTheSameStore)
+{
+    NEED_SHARED(path, "gfs.t12z.pgrbf120.2p5deg.grib2");
+    useTable("80,137.5,12.5,60", {variableRow("t", "Isobaric surface", "", "TMP"),
+                                  variableRow("gh", "Isobaric surface", "", "HGT"),
+                                  variableRow("2t", "Specified height level above ground", "", "T2")});
+    QFile in(path);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray bytes = in.readAll();
+    gribReader plain, gz, bz;
+    plain.readFile(path);
+    EXPECT_TRUE(gz.readFile(file("gfs.grib2.gz", gzipBytes(bytes))));
+    EXPECT_TRUE(bz.readFile(file("gfs.grib2.bz2", bzip2Bytes(bytes))));
+    ASSERT_EQ(plain.m_cache[0].size(), 3u);
+    for (const gribReader* other : {&gz, &bz}) {
+        ASSERT_EQ(other->m_cache[0].size(), plain.m_cache[0].size());
+        for (const auto& [key, recs] : plain.m_cache[0]) {
+            const auto& got = other->m_cache[0].at(key);
+            ASSERT_EQ(got.size(), recs.size()) << key;
+            for (size_t k = 0; k < recs.size(); ++k)
+                EXPECT_EQ(got[k].data, recs[k].data) << key;
+        }
+    }
+}
+
+TEST_F(GribTest, SharedEnsembleFileFillsTenSlots)
+{
+    NEED_SHARED(path, "era5-levels-members.grib");
+    useTable("0,357,-90,90", {variableRow("t", "", "pl", "TMP"), variableRow("z", "", "pl", "Z")});
+    gribReader r;
+    r.readFile(path);
+    EXPECT_EQ(g_collect_number, 9);
+    for (int m = 0; m < 10; ++m) {
+        EXPECT_NE(records(r, "t__pl", m), nullptr) << m;
+        EXPECT_NE(records(r, "z__pl", m), nullptr) << m;
+    }
+    EXPECT_TRUE(r.m_cache[10].empty());
+}
+
+TEST(GribSharedEndToEnd, DamagedFileEndsWithEcCodesMessage)
+{
+    NEED_SHARED(path, "era5-levels-corrupted.grib");
+    ProgramDir program;
+    program.writeConfig("t.csv", tableText(",0,grib,2.0", "0,357,-90,90", {variableRow("t", "", "pl", "T")}));
+    RunResult r = program.run({"-i", path, "-o", program.file("x.nc"), "-s", "t.csv"});
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_TRUE(r.err.contains("ecCodes")) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(program.file("x.nc")));
+
+    r = program.run({"-p", path});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(r.err.contains("ecCodes")) << r.err.toStdString();
+}
+
+TEST(GribSharedEndToEnd, ProbeNeverCrashesOnAnySharedFile)
+{
+    const QDir shared(KELVANE_SHARED_GRIB);
+    if (!shared.exists())
+        GTEST_SKIP() << "no shared data folder";
+    ProgramDir program;
+    for (const QString& name : shared.entryList(QDir::Files)) {
+        const QString copy = program.file(name);
+        ASSERT_TRUE(QFile::copy(shared.filePath(name), copy));
+        const RunResult r = program.run({"-p", copy});
+        EXPECT_FALSE(r.crashed) << name.toStdString();
+        if (r.exitCode == 0) {
+            CsvFileParser parser;
+            EXPECT_EQ(parser.load(copy + ".csv"), 0) << name.toStdString();
+        } else {
+            EXPECT_FALSE(r.err.isEmpty()) << name.toStdString();
+        }
+    }
+}

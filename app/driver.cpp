@@ -16,6 +16,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 // The driver's log lines and fatal ends name "main" as their function.
 #define KV_MAIN (SourcePlace{__FILE_NAME__, "main", __LINE__})
@@ -39,9 +40,14 @@ void printLines(const QStringList& lines)
     std::fflush(stdout);
 }
 
+// The run's reader: it owns the store for the whole run, and stays
+// reachable until the process ends, however it ends.
+std::unique_ptr<baseReader> s_reader;
+
 int runProbe(const QString& gribFile)
 {
-    baseReader* reader = createReader(ReaderKind::Grib);
+    s_reader.reset(createReader(ReaderKind::Grib));
+    baseReader* reader = s_reader.get();
     if (!reader) {
         std::fprintf(stderr, "table generation needs the GRIB reader, which this build does not contain\n");
         return 1;
@@ -63,7 +69,8 @@ int runConversion(const QStringList& inputs, QString output, QString table)
         fatal(255, "read  config error", KV_MAIN, "table: " + table);
 
     const ReaderKind kind = readerKindFor(parser->m_fileType);
-    baseReader* reader = createReader(kind);
+    s_reader.reset(createReader(kind));
+    baseReader* reader = s_reader.get();
     if (!reader)
         fatal(255,
               QString("file type \"%1\" needs the %2, which this build does not contain")

@@ -5,13 +5,17 @@
 #include "logging/fatal.h"
 #include "logging/qlogger.h"
 #include "model/basereader.h"
+#include "process/scaling.h"
+#include "readers/ncreader.h"
 #include "readers/readerfactory.h"
 #include "table/csvfileparser.h"
+#include "writer/nclwriter.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -111,10 +115,16 @@ int runConversion(const QStringList& inputs, QString output, QString table)
     }
 
     logInfo(QString("[load nc  data[%1]").arg(output), KV_MAIN);
-    // The merge, derivation and writing stages follow here; without the
-    // netCDF writer nothing can be written, and the run must not pass for a
-    // success.
-    fatal(255, "this build cannot write netCDF output yet; nothing was written", KV_MAIN);
+    ncReader().read(output.toStdString(), reader->m_cache);
+
+    logInfo(QString("[process data[%1]").arg(output), KV_MAIN);
+    const int lastMember = std::clamp<int>(g_collect_number, 0, kMemberSlots - 1);
+    for (int i = 0; i <= lastMember; ++i)
+        scaleBeforeDerivations(reader->m_cache[i]);
+
+    logInfo(QString("[write nc[%1]").arg(output), KV_MAIN);
+    nclWriter().write(reader->m_cache, output.toStdString(), table.toStdString());
+    return 0;
 }
 
 }  // namespace

@@ -1,0 +1,322 @@
+// The netCDF file the writer makes: layout, values, levels, grids,
+// compression, ensembles, and how it replaces an existing output.
+#include "app/outputlock.h"
+#include "support/programdir.h"
+#include "writer/writertest.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <netcdf.h>
+
+#include <cmath>
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+double pattern(int i, int j)
+{
+    return 100.0 + i + 1000.0 * j;
+}
+
+std::vector<std::pair<std::string, size_t>> dimsOf(std::initializer_list<std::pair<const char*, size_t>> l)
+{
+    std::vector<std::pair<std::string, size_t>> out;
+    for (const auto& [n, s] : l)
+        out.emplace_back(n, s);
+    return out;
+}
+
+}  // namespace
+
+TEST_F(WriterTest, SingleMemberLayoutNamesOrderAndAttributes)
+{
+    useTable({{"sp", "Ground", "", "PS", "", "0.01", "", "0", "1", "hPa"},
+              {"t", "Isobaric surface", "", "T", "850;500", "", "-273.15"}});
+    // 281 x 201 points; latitude step differs from the longitude step.
+    add(makeField("sp", "Ground", 0, 281, 201, 80, 10, 0.25, 0.5, [](int i, int j) { return 100000.0 + i + j; }));
+    add(makeField("t", "Isobaric surface", 500, 281, 201, 80, 10, 0.25, 0.5, [](int i, int j) { return 250.0 + 0.01 * i + j; }));
+    p_data t850 = makeField("t", "Isobaric surface", 850, 281, 201, 80, 10, 0.25, 0.5,
+                            [](int i, int j) { return 280.0 + 0.01 * i + j; });
+    t850.data[5] = 9999.0;  // a missing point keeps the fill value
+    add(t850);
+    writeOutput(output());
+
+    EXPECT_FALSE(QFile::exists(output() + ".tmp"));
+    NcFile nc(output());
+    ASSERT_TRUE(nc.ok());
+    EXPECT_EQ(nc.format(), NC_FORMAT_NETCDF4);
+    EXPECT_EQ(nc.globalAttributeCount(), 0);
+    EXPECT_EQ(nc.dims(), dimsOf({{"g0_lon_0", 281}, {"g0_lat_0", 201}, {"level_0", 2}}));
+    EXPECT_EQ(nc.variableNames(), Names({"g0_lat_0", "g0_lon_0", "level_0", "PS", "T"}));
+
+    const NcVariable* lat = nc.variable("g0_lat_0");
+    const NcVariable* lon = nc.variable("g0_lon_0");
+    EXPECT_EQ(lat->attributeNames(), Names({"long_name", "_CoordinateAxisType", "units", "Dj", "Di", "La2", "La1", "Lo2", "Lo1"}));
+    EXPECT_EQ(lon->attributeNames(), Names({"long_name", "_CoordinateAxisType", "units", "Di", "Dj", "Lo2", "Lo1", "La2", "La1"}));
+    EXPECT_EQ(lon->attribute("long_name")->text, "longitude");
+    EXPECT_EQ(lon->attribute("_CoordinateAxisType")->text, "Lon");
+    EXPECT_EQ(lon->attribute("units")->text, "degrees_east");
+    EXPECT_EQ(lat->attribute("long_name")->text, "latitude");
+    EXPECT_EQ(lat->attribute("_CoordinateAxisType")->text, "Lat");
+    EXPECT_EQ(lat->attribute("units")->text, "degrees_north");
+    for (const NcVariable* v : {lat, lon}) {
+        // "Dj" carries the longitude step.
+        EXPECT_FLOAT_EQ(v->attribute("Dj")->numbers[0], 0.25f);
+        EXPECT_FLOAT_EQ(v->attribute("Di")->numbers[0], 0.5f);
+        EXPECT_FLOAT_EQ(v->attribute("Lo1")->numbers[0], 80.0f);
+        EXPECT_FLOAT_EQ(v->attribute("Lo2")->numbers[0], 150.0f);
+        EXPECT_FLOAT_EQ(v->attribute("La1")->numbers[0], 10.0f);
+        EXPECT_FLOAT_EQ(v->attribute("La2")->numbers[0], 110.0f);
+        EXPECT_EQ(v->attribute("Dj")->type, NC_FLOAT);
+    }
+    const std::vector<float> lons = nc.floats("g0_lon_0");
+    EXPECT_FLOAT_EQ(lons[1], 80.25f);
+    EXPECT_FLOAT_EQ(nc.floats("g0_lat_0")[200], 110.0f);
+    EXPECT_EQ(nc.floats("level_0"), std::vector<float>({850, 500}));
+    EXPECT_EQ(nc.variable("level_0")->attribute("long_name")->text, "isobaric level");
+    EXPECT_EQ(nc.variable("level_0")->attribute("units")->text, "hPa");
+
+    const NcVariable* T = nc.variable("T");
+    EXPECT_EQ(T->dims, Names({"level_0", "g0_lat_0", "g0_lon_0"}));
+    EXPECT_EQ(nc.variable("PS")->dims, Names({"g0_lat_0", "g0_lon_0"}));
+    EXPECT_EQ(T->attributeNames(), Names({"grid_type", "initial_time", "forcast_time_units", "forcast_time", "long_name",
+                                          "nameOfFirstFixedSurface", "indicatorOfTypeOfLevel", "_FillValue", "units",
+                                          "dimDx", "calByKVL"}));
+    EXPECT_EQ(T->attribute("grid_type")->text, "Latitude/longitude");
+    EXPECT_EQ(T->attribute("initial_time")->text, "202612080000");
+    EXPECT_EQ(T->attribute("forcast_time_units")->text, "hours");
+    EXPECT_EQ(T->attribute("forcast_time")->type, NC_INT);
+    EXPECT_EQ(T->attribute("forcast_time")->numbers[0], 24);
+    EXPECT_EQ(T->attribute("long_name")->text, "T long name");
+    EXPECT_EQ(T->attribute("nameOfFirstFixedSurface")->text, "Isobaric surface");
+    EXPECT_EQ(T->attribute("indicatorOfTypeOfLevel")->text, "");
+    EXPECT_EQ(T->attribute("_FillValue")->numbers[0], 9999.0);
+    EXPECT_EQ(T->attribute("units")->text, "input-units");
+    EXPECT_EQ(nc.variable("PS")->attribute("units")->text, "hPa");
+    EXPECT_EQ(T->attribute("dimDx")->numbers[0], 2);
+    EXPECT_EQ(T->attribute("calByKVL")->numbers[0], 0);
+
+    // The 850 slice first, then the 500 one; rescaled in double precision, fill values kept.
+    const std::vector<float> t = nc.floats("T");
+    ASSERT_EQ(t.size(), 2u * 281 * 201);
+    const size_t slice = 281 * 201;
+    const double offset = static_cast<double>(-273.15f);
+    EXPECT_EQ(t[0], static_cast<float>(280.0 * 1.0 + offset));
+    EXPECT_EQ(t[5], 9999.0f);
+    EXPECT_EQ(t[281 * 7 + 3], static_cast<float>((280.0 + 0.01 * 3 + 7) * 1.0 + offset));
+    EXPECT_EQ(t[slice + 281 * 7 + 3], static_cast<float>((250.0 + 0.01 * 3 + 7) * 1.0 + offset));
+    EXPECT_EQ(nc.floats("PS")[281 * 2 + 1], static_cast<float>((100000.0 + 3) * static_cast<double>(0.01f)));
+    EXPECT_NE(m_stdout.find("alloc oncstarct data,size = 112962\n"), std::string::npos) << m_stdout;
+}
+
+TEST_F(WriterTest, LevelListsDecideTheSlices)
+{
+    useTable({{"t", "s", "", "T3", "1000;850;500"},
+              {"r", "s", "", "R1", "500"},
+              {"u", "s", "", "U0", ""},
+              {"v", "s", "", "V2", "850;500"}});
+    for (int level : {500, 850})
+        add(makeField("t", "s", level, 3, 2, 100, 30, 1, 1, [level](int i, int j) { return level + i + 10 * j; }));
+    add(makeField("r", "s", 700, 3, 2, 100, 30, 1, 1, pattern));
+    for (int level : {300, 200, 250})
+        add(makeField("u", "s", level, 3, 2, 100, 30, 1, 1, [level](int, int) { return level; }));
+    for (int level : {700, 500})
+        add(makeField("v", "s", level, 3, 2, 100, 30, 1, 1, [level](int, int) { return level; }));
+    writeOutput(output());
+
+    NcFile nc(output());
+    // Axes are numbered by first use in key order: r, t, u, v.
+    EXPECT_EQ(nc.dims(), dimsOf({{"g0_lon_0", 3}, {"g0_lat_0", 2}, {"level_0", 1}, {"level_1", 3}, {"level_2", 2}}));
+    EXPECT_EQ(nc.floats("level_1"), std::vector<float>({1000, 850, 500}));
+
+    const std::vector<float> t = nc.floats("T3");
+    ASSERT_EQ(t.size(), 18u);
+    for (size_t k = 0; k < 6; ++k)
+        EXPECT_EQ(t[k], 9999.0f);
+    EXPECT_EQ(t[6], 850.0f);
+    EXPECT_EQ(t[12 + 4], 500.0f + 1 + 10);
+
+    // A one-entry list takes any level into its one slice; the variable is two-dimensional.
+    EXPECT_EQ(nc.variable("R1")->dims, Names({"g0_lat_0", "g0_lon_0"}));
+    EXPECT_EQ(nc.floats("R1")[4], static_cast<float>(pattern(1, 1)));
+    // Without a list the highest level, processed last, remains.
+    EXPECT_EQ(nc.floats("U0"), std::vector<float>(6, 300.0f));
+    // A level outside the list is dropped.
+    const std::vector<float> v = nc.floats("V2");
+    EXPECT_EQ(std::vector<float>(v.begin(), v.begin() + 6), std::vector<float>(6, 9999.0f));
+    EXPECT_EQ(std::vector<float>(v.begin() + 6, v.end()), std::vector<float>(6, 500.0f));
+}
+
+TEST_F(WriterTest, KeysOfOneOutputNameShareItsBufferAndGrid)
+{
+    useTable({{"t", "a", "", "T", "850;500"}, {"tt", "b", "", "T", "850;500"}});
+    add(makeField("t", "a", 850, 3, 2, 100, 30, 1, 1, [](int, int) { return 1; }));
+    // Another grid: its key is registered but no variable uses it.
+    add(makeField("tt", "b", 500, 3, 2, 110, 40, 1, 1, [](int, int) { return 2; }));
+    writeOutput(output());
+    NcFile nc(output());
+    EXPECT_EQ(nc.dims(), dimsOf({{"g0_lon_0", 3}, {"g0_lat_0", 2}, {"level_0", 2}}));
+    const std::vector<float> t = nc.floats("T");
+    EXPECT_EQ(std::vector<float>(t.begin(), t.begin() + 6), std::vector<float>(6, 1.0f));
+    EXPECT_EQ(std::vector<float>(t.begin() + 6, t.end()), std::vector<float>(6, 2.0f));
+    EXPECT_FLOAT_EQ(nc.floats("g0_lon_0")[0], 100.0f);
+}
+
+TEST_F(WriterTest, GridsAreSharedByKeyAndNumberedByFirstUse)
+{
+    useTable({{"a", "s", "", "A"}, {"b", "s", "", "B"}, {"c", "s", "", "C"}});
+    add(makeField("a", "s", 0, 4, 3, 100.004, 30, 0.5, 0.5, pattern));
+    add(makeField("b", "s", 0, 2, 2, 90, 20, 1, 1, pattern));
+    // Same spacing code and first point as A to two decimals: A's grid.
+    add(makeField("c", "s", 0, 4, 3, 100.001, 30.001, 0.5, 0.5, pattern));
+    writeOutput(output());
+    NcFile nc(output());
+    EXPECT_EQ(nc.dims(), dimsOf({{"g0_lon_0", 4}, {"g0_lat_0", 3}, {"g0_lon_1", 2}, {"g0_lat_1", 2}}));
+    // Coordinate variables in grid-key order: "4_100.00_30.00" before "8_90.00_20.00".
+    EXPECT_EQ(nc.variableNames(), Names({"g0_lat_0", "g0_lon_0", "g0_lat_1", "g0_lon_1", "A", "B", "C"}));
+    EXPECT_EQ(nc.variable("C")->dims, Names({"g0_lat_0", "g0_lon_0"}));
+    // The first variable written on a grid gives its coordinates.
+    EXPECT_FLOAT_EQ(nc.floats("g0_lon_0")[0], 100.004f);
+}
+
+TEST_F(WriterTest, CompressionWriteSwitchAndMissingTableRows)
+{
+    useTable({{"a", "s", "", "A", "", "", "", "4"},
+              {"b", "s", "", "B", "", "", "", "12"},
+              {"c", "s", "", "C", "", "", "", "0"},
+              {"d", "s", "", "D", "", "", "", "1", "0"}});
+    for (const char* name : {"a", "b", "c", "d", "e"})
+        add(makeField(name, "s", 0, 3, 3, 100, 30, 1, 1, pattern));
+    writeOutput(output());
+    NcFile nc(output());
+    int shuffle = -1;
+    EXPECT_EQ(nc.deflateLevel("A", &shuffle), 4);
+    EXPECT_EQ(shuffle, 0);
+    EXPECT_EQ(nc.deflateLevel("B"), 9);
+    EXPECT_EQ(nc.deflateLevel("C"), 0);
+    EXPECT_EQ(nc.variable("D"), nullptr);
+    EXPECT_EQ(nc.variableNames(), Names({"g0_lat_0", "g0_lon_0", "A", "B", "C"}));
+    EXPECT_EQ(nc.floats("A")[4], static_cast<float>(pattern(1, 1)));
+}
+
+TEST_F(WriterTest, FieldsOfAnotherForecastTimeFillOnlyAnEmptyFirstSlice)
+{
+    useTable({{"t", "s", "", "T", "500;850"}, {"r", "s", "", "R", "500;850"}});
+    add(makeField("t", "s", 500, 2, 2, 100, 30, 1, 1, [](int, int) { return 1; }));
+    p_data late = makeField("t", "s", 850, 2, 2, 100, 30, 1, 1, [](int, int) { return 2; });
+    late.forecastTime = 12;
+    add(late);
+    // Here the other forecast time comes first, while the first slice is empty.
+    p_data early = makeField("r", "s", 500, 2, 2, 100, 30, 1, 1, [](int, int) { return 3; });
+    early.forecastTime = 12;
+    add(early);
+    add(makeField("r", "s", 850, 2, 2, 100, 30, 1, 1, [](int, int) { return 4; }));
+    writeOutput(output());
+    NcFile nc(output());
+    EXPECT_EQ(nc.floats("T"), std::vector<float>({1, 1, 1, 1, 9999, 9999, 9999, 9999}));
+    EXPECT_EQ(nc.floats("R"), std::vector<float>({3, 3, 3, 3, 4, 4, 4, 4}));
+    EXPECT_NE(m_stdout.find("error:sum =1 name:t  forcastTime 12g_fo:24\n"), std::string::npos) << m_stdout;
+}
+
+TEST_F(WriterTest, RunWithoutVariablesGivesAnEmptyValidFile)
+{
+    useTable({{"t", "s", "", "T", "850;500"}});
+    add(makeField("x", "s", 0, 2, 2, 100, 30, 1, 1, pattern));
+    writeOutput(output());
+    NcFile nc(output());
+    EXPECT_TRUE(nc.dims().empty());
+    EXPECT_TRUE(nc.variableNames().empty());
+}
+
+TEST_F(WriterTest, EnsembleLayoutConcatenatesMembersAndFillsAMissingOne)
+{
+    useTable({{"t", "s", "", "T", "850;500"}, {"r", "s", "", "R", ""}});
+    g_collect_number = 2;
+    for (int m = 0; m <= 2; ++m) {
+        for (int level : {850, 500})
+            add(makeField("t", "s", level, 4, 3, 100, 30, 1, 1,
+                          [=](int i, int j) { return 1000 * m + level + i + 10 * j; }, m));
+        if (m != 1)
+            add(makeField("r", "s", 0, 4, 3, 100, 30, 1, 1, [=](int, int) { return m; }, m));
+    }
+    writeOutput(output());
+    NcFile nc(output());
+    EXPECT_EQ(nc.dims(), dimsOf({{"ens", 3}, {"g0_lon_0", 4}, {"g0_lat_0", 3}, {"level_0", 2}}));
+    EXPECT_EQ(nc.variableNames(), Names({"g0_lat_0", "g0_lon_0", "level_0", "ens", "R", "T"}));
+    const NcVariable* ens = nc.variable("ens");
+    EXPECT_EQ(ens->type, NC_INT);
+    EXPECT_TRUE(ens->attributes.empty());
+    EXPECT_EQ(nc.ints("ens"), std::vector<int>({0, 1, 2}));
+    const NcVariable* T = nc.variable("T");
+    EXPECT_EQ(T->dims, Names({"ens", "level_0", "g0_lat_0", "g0_lon_0"}));
+    EXPECT_EQ(T->attribute("dimDx"), nullptr);
+    const std::vector<float> t = nc.floats("T");
+    ASSERT_EQ(t.size(), 72u);
+    for (int m = 0; m <= 2; ++m)
+        for (int s = 0; s < 2; ++s)
+            EXPECT_EQ(t[static_cast<size_t>(m * 24 + s * 12 + 5)], 1000.0f * m + (s == 0 ? 850 : 500) + 1 + 10);
+    EXPECT_EQ(nc.variable("R")->dims, Names({"ens", "g0_lat_0", "g0_lon_0"}));
+    const std::vector<float> r = nc.floats("R");
+    ASSERT_EQ(r.size(), 36u);
+    EXPECT_EQ(r[0], 0.0f);
+    EXPECT_EQ(r[12], 9999.0f);  // member 1 has no R
+    EXPECT_EQ(r[24], 2.0f);
+    EXPECT_NE(m_stdout.find("123123\n#def var of R\n#def var of T\ndef nc var\n"), std::string::npos) << m_stdout;
+}
+
+TEST_F(WriterTest, InstallingTheFileReleasesTheLockAndReplacesTheOldOutput)
+{
+    useTable({{"t", "s", "", "T"}});
+    add(makeField("t", "s", 0, 2, 2, 100, 30, 1, 1, pattern));
+    ASSERT_TRUE(writeBytes(output(), "old output"));
+    OutputLock lock(output());
+    ASSERT_EQ(lock.acquire(), OutputLock::Result::Acquired);
+    writeOutput(output());
+    EXPECT_FALSE(lock.held());
+    EXPECT_EQ(OutputLock::current(), nullptr);
+    EXPECT_FALSE(QFile::exists(output() + ".tmp"));
+    NcFile nc(output());
+    EXPECT_EQ(nc.floats("T").size(), 4u);
+}
+
+using WriterDeathTest = WriterTest;
+
+TEST_F(WriterDeathTest, FailuresLeaveTheOldOutputAndRemoveTheRunsLock)
+{
+    useTable({{"t", "s", "", "T", "850;500"}});
+    // The 850 field is larger than the lowest-level one: it does not fit.
+    add(makeField("t", "s", 500, 2, 2, 100, 30, 1, 1, pattern));
+    add(makeField("t", "s", 850, 3, 3, 100, 30, 1, 1, pattern));
+    ASSERT_TRUE(writeBytes(output(), "old output"));
+    EXPECT_EXIT(
+        {
+            OutputLock lock(output());
+            if (lock.acquire() != OutputLock::Result::Acquired)
+                std::_Exit(3);
+            nclWriter().write(m_store.data(), output().toStdString(), "");
+        },
+        ::testing::ExitedWithCode(255), "err over write");
+    EXPECT_EQ(readAll(output()), QByteArray("old output"));
+    EXPECT_FALSE(QFile::exists(output() + ".tmp"));
+}
+
+TEST_F(WriterDeathTest, AFailedInstallLeavesTheOldOutputAndEndsWithStatus2)
+{
+    useTable({{"t", "s", "", "T"}});
+    add(makeField("t", "s", 0, 2, 2, 100, 30, 1, 1, pattern));
+    // The output name is taken by a directory that is not empty: the rename fails.
+    const QString out = output("taken.nc");
+    ASSERT_TRUE(QDir().mkpath(out + "/inside"));
+    EXPECT_EXIT(
+        {
+            OutputLock lock(out);
+            if (lock.acquire() != OutputLock::Result::Acquired)
+                std::_Exit(3);
+            nclWriter().write(m_store.data(), out.toStdString(), "");
+        },
+        ::testing::ExitedWithCode(2), "cannot install .*taken\\.nc\\.tmp as .*taken\\.nc");
+    EXPECT_TRUE(QDir(out + "/inside").exists());
+    EXPECT_FALSE(QFile::exists(out + ".tmp"));
+}

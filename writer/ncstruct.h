@@ -1,0 +1,57 @@
+// The records the netCDF writer assembles from the field store: output
+// variables, level axes and horizontal grids.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+// One output variable.
+struct NC_STRUCT {
+    std::string var;       // output name
+    std::string longname;  // "long_name"
+    std::string units;
+    float fillValue;
+    std::string prop_initial_time;
+    int prop_level_indicator;
+    std::string nameOfFirstFixedSurface;
+    std::string indicatorOfTypeOfLevel;
+    int gribEdition;
+    int levelCount;  // entries of the row's level list, at least 1
+    int varid;
+    std::vector<float> lons;
+    std::vector<float> lats;
+    std::vector<float> data;  // levelCount slices of lats x lons values
+    int levelIndex;           // level axis id, -1 without a level list
+    int dimDx;
+    int forecastTime;
+    int lonIndex;
+    int latIndex;
+    int needCompress;  // deflate level; 0 or less: none
+    bool isFi;
+};
+
+// One level axis: the level list text of a table row and its values.
+struct NC_LEVELS {
+    std::string longstr;
+    std::vector<float> levels;
+    int levelId = -1;
+    int dimId = -1;
+};
+
+// One horizontal grid of the output.
+struct NC_LATLON {
+    int dimxId = -1;
+    int dimyId = -1;
+    int dimxDataId = -1;
+    int dimyDataId = -1;
+    float dx = 0, dy = 0;
+    float la1 = 0, lo1 = 0, la2 = 0, lo2 = 0;
+    bool isWrite = false;
+    int lonIndex = -1;
+    int latIndex = -1;
+};
+
+using NC_DATA = std::map<std::string, NC_STRUCT>;
+using NC_LV = std::map<int, NC_LEVELS>;
+using NC_LP = std::map<std::string, NC_LATLON>;

@@ -1,0 +1,27 @@
+// GRIB messages made from ecCodes' bundled samples: regular latitude/
+// longitude fields for tests and for the demo.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct GribField {
+    int edition = 2;
+    std::string shortName = "t";          // empty: keep the sample's parameter
+    long parameterNumber = -1;            // set instead of the short name when >= 0
+    std::string typeOfLevel = "isobaricInhPa";
+    long level = 850;
+    long member = -1;                     // ensemble member; -1 for none
+    long forecastTime = 0;
+    long dataDate = 20261208;
+    long dataTime = 1200;
+    // Regular latitude/longitude grid: first point, steps, sizes. Rows run
+    // north to south unless southToNorth.
+    double firstLon = 0, firstLat = 0, step = 1;
+    long ni = 2, nj = 2;
+    bool southToNorth = false;
+    std::vector<double> values;  // ni * nj, in scanning order; 9999 marks a missing point
+};
+
+// The encoded message, or empty text with the reason in `error`.
+std::string makeGribMessage(const GribField& f, std::string* error);

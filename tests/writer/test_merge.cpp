@@ -1,0 +1,173 @@
+// Reading an existing output back into the store for merging.
+#include "readers/ncreader.h"
+#include "support/programdir.h"
+#include "writer/writertest.h"
+
+#include <QFile>
+
+#include <netcdf.h>
+
+namespace {
+
+const std::vector<p_data>* entry(const std::vector<CachedData>& store, const std::string& key, int member = 0)
+{
+    const auto it = store[static_cast<size_t>(member)].find(key);
+    return it == store[static_cast<size_t>(member)].end() ? nullptr : &it->second;
+}
+
+const p_data* atLevel(const std::vector<p_data>* fields, int level)
+{
+    if (!fields)
+        return nullptr;
+    for (const p_data& f : *fields)
+        if (f.level == level)
+            return &f;
+    return nullptr;
+}
+
+}  // namespace
+
+class MergeTest : public WriterTest {
+protected:
+    // Writes the store to the output and starts a fresh store.
+    void writeAndReset()
+    {
+        writeOutput(output());
+        m_store.assign(kMemberSlots, CachedData());
+    }
+
+    void readBack() { ncReader().read(output().toStdString(), m_store.data()); }
+};
+
+TEST_F(MergeTest, TheRunsOwnLevelsWinAndOldLevelsComeBackRestored)
+{
+    const std::vector<Row> rows = {{"t", "Isobaric surface", "", "T", "500;850", "", "-273.15"},
+                                   {"sp", "Ground", "", "PS", "", "0.01"}};
+    useTable(rows, true);
+    add(makeField("t", "Isobaric surface", 500, 3, 2, 100, 30, 1, 1, [](int, int) { return 288.15; }));
+    p_data old850 = makeField("t", "Isobaric surface", 850, 3, 2, 100, 30, 1, 1, [](int, int) { return 290.0; });
+    old850.data[2] = 9999.0;
+    add(old850);
+    add(makeField("sp", "Ground", 0, 3, 2, 100, 30, 1, 1, [](int, int) { return 1000.0; }));
+    writeAndReset();
+
+    add(makeField("t", "Isobaric surface", 500, 3, 2, 100, 30, 1, 1, [](int, int) { return 300.0; }));
+    readBack();
+
+    const auto* t = entry(m_store, "t_Isobaric surface_");
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(t->size(), 2u);
+    EXPECT_EQ(atLevel(t, 500)->data[0], 300.0);
+    EXPECT_FALSE(atLevel(t, 500)->readout);
+    const p_data* back = atLevel(t, 850);
+    ASSERT_NE(back, nullptr);
+    EXPECT_TRUE(back->readout);
+    EXPECT_EQ(back->factorShortName, "t");
+    EXPECT_EQ(back->perturbationNumber, 0);
+    EXPECT_EQ(back->forecastTime, 24);
+    EXPECT_EQ(back->dimDx, 8);
+    EXPECT_EQ(back->lon, std::vector<double>({100, 101, 102}));
+    EXPECT_EQ(back->lat, std::vector<double>({30, 31}));
+    EXPECT_FLOAT_EQ(back->prop_fillValue, 9999.0f);
+    const double offset = static_cast<double>(-273.15f);
+    // Stored as float(290 + offset); restored in double.
+    EXPECT_EQ(back->data[0], static_cast<double>(static_cast<float>(290.0 + offset)) - offset);
+    // Fill values are restored too; the writer maps them back.
+    EXPECT_EQ(back->data[2], 9999.0 - offset);
+
+    const auto* sp = entry(m_store, "sp_Ground_");
+    ASSERT_NE(sp, nullptr);
+    EXPECT_EQ(sp->front().level, 0);
+    EXPECT_NEAR(sp->front().data[0], 1000.0, 1e-3);
+
+    // Written again, the values come out as they went in the first time.
+    writeOutput(output());
+    NcFile nc(output());
+    const std::vector<float> values = nc.floats("T");
+    EXPECT_EQ(values[0], static_cast<float>(300.0 + offset));
+    EXPECT_EQ(values[6], static_cast<float>(290.0 + offset));
+    EXPECT_EQ(values[8], 9999.0f);
+    EXPECT_EQ(nc.floats("PS")[0], static_cast<float>(1000.0 * static_cast<double>(0.01f)));
+}
+
+TEST_F(MergeTest, OverwriteOffOrNoFileReadsNothing)
+{
+    useTable({{"t", "s", "", "T"}}, false);
+    add(makeField("t", "s", 0, 2, 2, 100, 30, 1, 1, [](int, int) { return 1; }));
+    writeAndReset();
+    readBack();
+    EXPECT_TRUE(m_store[0].empty());
+
+    useTable({{"t", "s", "", "T"}}, true);
+    ncReader().read(output("none.nc").toStdString(), m_store.data());
+    EXPECT_TRUE(m_store[0].empty());
+}
+
+TEST_F(MergeTest, VariablesTheTableNoLongerListsAreDropped)
+{
+    useTable({{"t", "s", "", "T"}, {"r", "s", "", "R"}}, true);
+    add(makeField("t", "s", 0, 2, 2, 100, 30, 1, 1, [](int, int) { return 1; }));
+    add(makeField("r", "s", 0, 2, 2, 100, 30, 1, 1, [](int, int) { return 2; }));
+    writeAndReset();
+    useTable({{"t", "s", "", "T"}}, true);
+    readBack();
+    EXPECT_NE(entry(m_store, "t_s_"), nullptr);
+    EXPECT_EQ(entry(m_store, "r_s_"), nullptr);
+    EXPECT_EQ(m_store[0].size(), 1u);
+}
+
+TEST_F(MergeTest, EnsembleFilesComeBackMemberByMember)
+{
+    useTable({{"t", "s", "", "T", "850;500"}}, true);
+    g_collect_number = 2;
+    for (int m = 0; m <= 2; ++m)
+        for (int level : {850, 500})
+            add(makeField("t", "s", level, 3, 2, 100, 30, 1, 1, [=](int, int) { return 10 * m + level; }, m));
+    writeAndReset();
+
+    readBack();
+    for (int m = 0; m <= 2; ++m) {
+        const auto* t = entry(m_store, "t_s_", m);
+        ASSERT_NE(t, nullptr) << m;
+        ASSERT_EQ(t->size(), 2u);
+        EXPECT_EQ(atLevel(t, 500)->data[0], 10.0 * m + 500);
+        EXPECT_EQ(atLevel(t, 850)->perturbationNumber, m);
+    }
+    // Written and read again: it accumulates like a single-member file.
+    writeAndReset();
+    readBack();
+    EXPECT_EQ(atLevel(entry(m_store, "t_s_", 2), 850)->data[5], 20.0 + 850);
+}
+
+TEST_F(MergeTest, ASingleMemberFileGoesToEveryMemberOfAnEnsembleRun)
+{
+    useTable({{"t", "s", "", "T"}}, true);
+    add(makeField("t", "s", 0, 2, 2, 100, 30, 1, 1, [](int, int) { return 7; }));
+    writeAndReset();
+    g_collect_number = 3;
+    readBack();
+    for (int m = 0; m <= 3; ++m) {
+        ASSERT_NE(entry(m_store, "t_s_", m), nullptr) << m;
+        EXPECT_EQ(entry(m_store, "t_s_", m)->front().perturbationNumber, m);
+        EXPECT_EQ(entry(m_store, "t_s_", m)->front().data[3], 7.0);
+    }
+}
+
+using MergeDeathTest = MergeTest;
+
+TEST_F(MergeDeathTest, AnOutputThatCannotBeReadBackEndsWithStatus2AndIsLeftAlone)
+{
+    useTable({{"t", "s", "", "T"}}, true);
+    ASSERT_TRUE(writeBytes(output(), "this is not netCDF"));
+    EXPECT_EXIT(readBack(), ::testing::ExitedWithCode(2), "cannot read back");
+    EXPECT_EQ(readAll(output()), QByteArray("this is not netCDF"));
+
+    // A netCDF file whose variable lacks the attributes the writer puts.
+    const QString other = output("foreign.nc");
+    int nc = -1, dim = -1, var = -1;
+    ASSERT_EQ(nc_create(other.toUtf8().constData(), NC_NETCDF4, &nc), NC_NOERR);
+    nc_def_dim(nc, "x", 3, &dim);
+    nc_def_var(nc, "T", NC_FLOAT, 1, &dim, &var);
+    nc_close(nc);
+    EXPECT_EXIT(ncReader().read(other.toStdString(), m_store.data()), ::testing::ExitedWithCode(2), "foreign\\.nc");
+}

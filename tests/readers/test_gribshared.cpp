@@ -6,7 +6,8 @@
 #include <QDir>
 #include <QFile>
 
-#include <grib_api.h>
+#include <cmath>
+
 
 namespace {
 
@@ -21,37 +22,13 @@ QString sharedFile(const char* name)
     if (var.isEmpty())                                              \
         GTEST_SKIP() << name << " is not in the shared data folder"
 
-struct Decoded {
-    std::vector<double> lats, lons, values;
-};
-
-// ecCodes' own decoding of the messages with this short name and surface, in file order.
-std::vector<Decoded> decodeAll(const QString& path, const std::string& shortName, const std::string& surface)
+// ecCodes' decoding of the messages with this short name and surface, in file order.
+std::vector<DecodedField> decodeAll(const QString& path, const std::string& shortName, const std::string& surface)
 {
-    std::vector<Decoded> out;
-    FILE* f = std::fopen(QFile::encodeName(path).constData(), "rb");
-    int err = 0;
-    while (grib_handle* h = grib_handle_new_from_file(nullptr, f, &err)) {
-        char buf[256];
-        size_t len = sizeof buf;
-        grib_get_string(h, "shortName", buf, &len);
-        const std::string name = buf;
-        len = sizeof buf;
-        std::string surf = grib_get_string(h, "nameOfFirstFixedSurface", buf, &len) == 0 ? buf : "";
-        if (name == shortName && surf == surface) {
-            long n = 0;
-            grib_get_long(h, "numberOfPoints", &n);
-            grib_set_double(h, "missingValue", 9999.0);
-            Decoded d;
-            d.lats.resize(static_cast<size_t>(n));
-            d.lons.resize(static_cast<size_t>(n));
-            d.values.resize(static_cast<size_t>(n));
-            grib_get_data(h, d.lats.data(), d.lons.data(), d.values.data());
+    std::vector<DecodedField> out;
+    for (DecodedField& d : decodeGribFile(path))
+        if (d.shortName == shortName && d.surface == surface)
             out.push_back(std::move(d));
-        }
-        grib_handle_delete(h);
-    }
-    std::fclose(f);
     return out;
 }
 
@@ -65,7 +42,7 @@ TEST_F(GribTest, SharedGlobalFileCutToAnAreaOnItsGridKeepsEcCodesValues)
     ASSERT_TRUE(r.readFile(path));
     const auto* t = records(r, "t_Isobaric surface_");
     ASSERT_NE(t, nullptr);
-    const std::vector<Decoded> decoded = decodeAll(path, "t", "Isobaric surface");
+    const std::vector<DecodedField> decoded = decodeAll(path, "t", "Isobaric surface");
     ASSERT_EQ(t->size(), decoded.size());
     EXPECT_EQ(g_forcastTime, 120);
     for (size_t m = 0; m < t->size(); ++m) {
@@ -73,7 +50,7 @@ TEST_F(GribTest, SharedGlobalFileCutToAnAreaOnItsGridKeepsEcCodesValues)
         ASSERT_EQ(rec.lon.size(), 24u);
         ASSERT_EQ(rec.lat.size(), 20u);
         size_t matched = 0;
-        const Decoded& d = decoded[m];
+        const DecodedField& d = decoded[m];
         for (size_t k = 0; k < d.values.size(); ++k) {
             const double i = (d.lons[k] - 80.0) / 2.5, j = (d.lats[k] - 12.5) / 2.5;
             if (i < -0.01 || j < -0.01 || i > 23.01 || j > 19.01)

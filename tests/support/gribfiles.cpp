@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <bzlib.h>
+#include <grib_api.h>
 #include <zlib.h>
 
 double pointLon(const GribField& f, long k)
@@ -61,5 +62,40 @@ QByteArray bzip2Bytes(const QByteArray& bytes)
                                        static_cast<unsigned int>(bytes.size()), 9, 0, 0),
               BZ_OK);
     out.resize(static_cast<int>(size));
+    return out;
+}
+
+std::vector<DecodedField> decodeGribFile(const QString& path)
+{
+    std::vector<DecodedField> out;
+    FILE* f = std::fopen(QFile::encodeName(path).constData(), "rb");
+    if (!f) {
+        ADD_FAILURE() << "cannot open " << path.toStdString();
+        return out;
+    }
+    // Messages may hold several fields (u and v together, for example).
+    grib_multi_support_on(nullptr);
+    int err = 0;
+    while (grib_handle* h = grib_handle_new_from_file(nullptr, f, &err)) {
+        DecodedField d;
+        char buf[256];
+        size_t len = sizeof buf;
+        if (grib_get_string(h, "shortName", buf, &len) == 0)
+            d.shortName = buf;
+        len = sizeof buf;
+        if (grib_get_string(h, "nameOfFirstFixedSurface", buf, &len) == 0)
+            d.surface = buf;
+        grib_get_long(h, "level", &d.level);
+        long n = 0;
+        grib_get_long(h, "numberOfPoints", &n);
+        grib_set_double(h, "missingValue", 9999.0);
+        d.lats.resize(static_cast<size_t>(n));
+        d.lons.resize(static_cast<size_t>(n));
+        d.values.resize(static_cast<size_t>(n));
+        EXPECT_EQ(grib_get_data(h, d.lats.data(), d.lons.data(), d.values.data()), 0);
+        out.push_back(std::move(d));
+        grib_handle_delete(h);
+    }
+    std::fclose(f);
     return out;
 }

@@ -19,6 +19,14 @@ void fillPattern(GribField& f, double base = 200);
 
 QByteArray gribMessage(const GribField& f);
 
+// ecCodes' own decoding of every message of a GRIB file, missing points as 9999.
+struct DecodedField {
+    std::string shortName, surface;
+    long level = 0;
+    std::vector<double> lats, lons, values;
+};
+std::vector<DecodedField> decodeGribFile(const QString& path);
+
 bool writeBytes(const QString& path, const QByteArray& bytes);
 QByteArray gzipBytes(const QByteArray& bytes);
 QByteArray bzip2Bytes(const QByteArray& bytes);

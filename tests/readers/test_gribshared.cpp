@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <map>
+
 #include <cmath>
 
 
@@ -156,4 +158,33 @@ TEST(GribSharedEndToEnd, ProbeNeverCrashesOnAnySharedFile)
             EXPECT_FALSE(r.err.isEmpty()) << name.toStdString();
         }
     }
+}
+
+TEST(GribSharedEndToEnd, ProbeOfTheGlobalFileListsEveryVariableWithItsLevelsInFileOrder)
+{
+    NEED_SHARED(path, "gfs.t12z.pgrbf120.2p5deg.grib2");
+    ProgramDir program;
+    const QString copy = program.file("gfs.grib2");
+    ASSERT_TRUE(QFile::copy(path, copy));
+    const RunResult r = program.run({"-p", copy});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    CsvFileParser parser;
+    ASSERT_EQ(parser.load(copy + ".csv"), 0);
+
+    // Expected groups from ecCodes: short name and surface, levels in file order.
+    std::map<std::string, QStringList> levels;
+    for (const DecodedField& d : decodeGribFile(path))
+        if (d.shortName != "unknown")
+            levels[d.shortName + "_" + d.surface] << QString::number(d.level);
+    size_t rows = 0;
+    for (const auto& [key, row] : parser.m_ocsv) {
+        const std::string group = row.oldFactorName + "_" + row.nameOfFirstFixedSurface;
+        if (!levels.count(group))
+            continue;
+        ++rows;
+        EXPECT_EQ(QString::fromStdString(row.levels), levels[group].join(";")) << group;
+        EXPECT_EQ(row.newFactorName, row.oldFactorName);
+        EXPECT_EQ(row.writeSw, 1);
+    }
+    EXPECT_EQ(rows, levels.size());
 }

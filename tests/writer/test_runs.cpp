@@ -79,6 +79,11 @@ TEST(Runs, GlobalFileConvertsToTheValuesEcCodesDecodes)
         }
     }
     EXPECT_EQ(compared, 5u * 5 * 24 * 20);
+
+    QProcess ncdump;
+    ncdump.start("ncdump", {"-h", out});
+    ASSERT_TRUE(ncdump.waitForFinished(30000));
+    EXPECT_EQ(ncdump.exitCode(), 0) << ncdump.readAllStandardError().toStdString();
 }
 
 TEST(Runs, EnsembleFileConvertsAndMergesAgain)

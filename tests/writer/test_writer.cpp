@@ -6,6 +6,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 
 #include <netcdf.h>
 
@@ -224,10 +226,15 @@ TEST_F(WriterTest, RunWithoutVariablesGivesAnEmptyValidFile)
 {
     useTable({{"t", "s", "", "T", "850;500"}});
     add(makeField("x", "s", 0, 2, 2, 100, 30, 1, 1, pattern));
+    // A field without values: its row registers a level axis, but no variable is made.
+    p_data empty = makeField("t", "s", 850, 2, 2, 100, 30, 1, 1, pattern);
+    empty.data.clear();
+    add(empty);
     writeOutput(output());
     NcFile nc(output());
     EXPECT_TRUE(nc.dims().empty());
     EXPECT_TRUE(nc.variableNames().empty());
+    EXPECT_NE(m_stdout.find("error: [T] data is empty\n"), std::string::npos) << m_stdout;
 }
 
 TEST_F(WriterTest, EnsembleLayoutConcatenatesMembersAndFillsAMissingOne)
@@ -319,4 +326,16 @@ TEST_F(WriterDeathTest, AFailedInstallLeavesTheOldOutputAndEndsWithStatus2)
         ::testing::ExitedWithCode(2), "cannot install .*taken\\.nc\\.tmp as .*taken\\.nc");
     EXPECT_TRUE(QDir(out + "/inside").exists());
     EXPECT_FALSE(QFile::exists(out + ".tmp"));
+}
+
+TEST(WriterObject, IsBuiltBesideTheProgramWithTheWriter)
+{
+    const QString object = QFileInfo(KELVANE_EXE).absolutePath() + "/nclwriter.o";
+    ASSERT_TRUE(QFile::exists(object));
+    QProcess nm;
+    nm.start("nm", {"-C", "--defined-only", object});
+    ASSERT_TRUE(nm.waitForFinished(30000));
+    const QString symbols = QString::fromLocal8Bit(nm.readAllStandardOutput());
+    for (const char* name : {"nclWriter::write(", "nclWriter::convertGrb2Nc(", "nclWriter::write2File(", "variableKey("})
+        EXPECT_TRUE(symbols.contains(name)) << name;
 }

@@ -137,28 +137,30 @@ TEST(CumulexLibrary, ReturnsExactlyTheMissingValueItWasGiven)
     }
 }
 
+// Caps the address space a little above what the process uses, then asks
+// for CAPE over a profile 5e9 Pa deep: some 2.5e7 parcel steps of work storage.
+void capeWithTheAddressSpaceCapped()
+{
+    auto* const cape = cumulex_test::entry<decltype(::cal_cape)>("cal_cape");
+    std::vector<float> t = {20.0f, 10.0f}, td = {15.0f, 0.0f}, gh = {0.0f, 1.0f};
+    std::vector<float> p = {5.0e9f, 50000.0f};
+    unsigned long pages = 0, resident = 0;
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (!statm || std::fscanf(statm, "%lu %lu", &pages, &resident) != 2)
+        std::_Exit(99);
+    std::fclose(statm);
+    const rlim_t limit = pages * 4096ul + 64ul * 1024 * 1024;
+    const struct rlimit cap = {limit, limit};
+    setrlimit(RLIMIT_AS, &cap);
+    float c = 0.0f, g = 0.0f;
+    cape(&c, &g, t.data(), td.data(), gh.data(), p.data(), 2, kMiss);
+    std::_Exit(0);
+}
+
 TEST(CumulexLibraryDeathTest, StopsWithOutOfMemoryWhenNoWorkStorageCanBeObtained)
 {
     if (sanitizerBuild())
         GTEST_SKIP() << "the sanitizer allocator reports a failed allocation itself";
-    // A profile 5e9 Pa deep needs some 2.5e7 parcel steps of work storage;
-    // with the address space capped that cannot be obtained.
-    std::vector<float> t = {20.0f, 10.0f}, td = {15.0f, 0.0f}, gh = {0.0f, 1.0f};
-    std::vector<float> p = {5.0e9f, 50000.0f};
-    auto* const cape = cumulex_test::entry<decltype(::cal_cape)>("cal_cape");
-    EXPECT_EXIT(
-        {
-            unsigned long pages = 0, resident = 0;
-            FILE* statm = std::fopen("/proc/self/statm", "r");
-            if (!statm || std::fscanf(statm, "%lu %lu", &pages, &resident) != 2)
-                std::_Exit(99);
-            std::fclose(statm);
-            const rlim_t limit = pages * 4096ul + 64ul * 1024 * 1024;
-            const struct rlimit cap = {limit, limit};
-            setrlimit(RLIMIT_AS, &cap);
-            float c = 0.0f, g = 0.0f;
-            cape(&c, &g, t.data(), td.data(), gh.data(), p.data(), 2, kMiss);
-            std::_Exit(0);
-        },
-        ::testing::ExitedWithCode(1), "Out of memory");
+    cumulex_test::library();
+    EXPECT_EXIT(capeWithTheAddressSpaceCapped(), ::testing::ExitedWithCode(1), "Out of memory");
 }

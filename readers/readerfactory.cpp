@@ -1,6 +1,7 @@
 #include "readers/readerfactory.h"
 
 #include "readers/gribreader.h"
+#include "readers/tjwrfncreader.h"
 
 namespace {
 
@@ -53,8 +54,9 @@ baseReader* createReader(ReaderKind kind)
     case ReaderKind::CpasBin:
     case ReaderKind::CctvEc:
     case ReaderKind::Latlon:
-    case ReaderKind::TjwrfNc:
         break;
+    case ReaderKind::TjwrfNc:
+        return new TjwrfNcReader();
     }
     return nullptr;
 }

@@ -159,7 +159,7 @@ TEST_F(MergeDeathTest, AnOutputThatCannotBeReadBackEndsWithStatus2AndIsLeftAlone
 {
     useTable({{"t", "s", "", "T"}}, true);
     ASSERT_TRUE(writeBytes(output(), "this is not netCDF"));
-    EXPECT_EXIT(readBack(), ::testing::ExitedWithCode(2), "cannot read back");
+    EXPECT_EXIT(readBack(), ::testing::ExitedWithCode(2), "cannot read");
     EXPECT_EQ(readAll(output()), QByteArray("this is not netCDF"));
 
     // A netCDF file whose variable lacks the attributes the writer puts.

@@ -1,6 +1,10 @@
 #include "readers/readerfactory.h"
 
+#include "readers/cctvecreader.h"
+#include "readers/cpasreader.h"
 #include "readers/gribreader.h"
+#include "readers/latlonreader.h"
+#include "readers/recordreader.h"
 #include "readers/tjwrfncreader.h"
 
 namespace {
@@ -48,13 +52,16 @@ baseReader* createReader(ReaderKind kind)
     switch (kind) {
     case ReaderKind::Grib:
         return new gribReader();
-    // Each further reader is added here as it becomes part of the build.
     case ReaderKind::Cpefs:
+        return new cpefsReader();
     case ReaderKind::GrapsCm:
+        return new grapsCmReader();
     case ReaderKind::CpasBin:
+        return new cpasReader();
     case ReaderKind::CctvEc:
+        return new cctvEcReader();
     case ReaderKind::Latlon:
-        break;
+        return new latlonReader();
     case ReaderKind::TjwrfNc:
         return new TjwrfNcReader();
     }

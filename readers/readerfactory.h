@@ -14,6 +14,5 @@ ReaderKind readerKindFor(const QString& fileType);
 // Class name of the reader, for messages.
 const char* readerClassName(ReaderKind kind);
 
-// A new reader of that kind, or null when this build does not contain that
-// reader yet.
+// A new reader of that kind.
 baseReader* createReader(ReaderKind kind);

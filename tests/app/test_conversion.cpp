@@ -70,22 +70,6 @@ TEST(Conversion, MissingTableEndsWithStatus255)
         << log.join("\n").toStdString();
 }
 
-TEST(Conversion, TableOfAReaderThisBuildLacksIsNeverASilentSuccess)
-{
-    ProgramDir program;
-    for (const QString& type : QStringList{"cpefs", "latlon"}) {
-        program.writeConfig("t.csv", tableText(",0," + type + ",2.0", "80,137,12,60",
-                                               {variableRow("t", "s", "", "T")}));
-        const RunResult r = program.run({"-i", "a", "-o", program.file("out/x.nc"), "-s", "t.csv"});
-        EXPECT_EQ(r.exitCode, 255) << type.toStdString();
-        EXPECT_TRUE(r.err.contains(QString("file type \"%1\" needs the %2")
-                                       .arg(type, readerClassName(readerKindFor(type)))))
-            << r.err.toStdString();
-        EXPECT_FALSE(QFile::exists(program.file("out/x.nc")));
-        EXPECT_FALSE(QFile::exists(program.file("out/x.nc.tmp")));
-    }
-}
-
 TEST(Conversion, DefaultTableIsTheShippedOne)
 {
     ProgramDir program;

@@ -5,7 +5,7 @@
 #include "logging/fatal.h"
 #include "logging/qlogger.h"
 #include "model/basereader.h"
-#include "process/scaling.h"
+#include "process/dataprocess.h"
 #include "readers/ncreader.h"
 #include "readers/readerfactory.h"
 #include "table/csvfileparser.h"
@@ -107,9 +107,7 @@ int runConversion(const QStringList& inputs, QString output, QString table)
     ncReader().read(output.toStdString(), reader->m_cache);
 
     logInfo(QString("[process data[%1]").arg(output), KV_MAIN);
-    const int lastMember = std::clamp<int>(g_collect_number, 0, kMemberSlots - 1);
-    for (int i = 0; i <= lastMember; ++i)
-        scaleBeforeDerivations(reader->m_cache[i]);
+    dataProcess().process(reader->m_cache);
 
     logInfo(QString("[write nc[%1]").arg(output), KV_MAIN);
     nclWriter().write(reader->m_cache, output.toStdString(), table.toStdString());

@@ -44,6 +44,11 @@ void ProgramDir::setLogLevel(const QString& level) const
     writeConfig("log.ini", "[log]\nlevel=" + level.toUtf8() + "\n");
 }
 
+void ProgramDir::addLibrary() const
+{
+    EXPECT_TRUE(QFile::copy(KELVANE_CUMULEX_LIB, file("libcumulex.so")));
+}
+
 RunResult ProgramDir::run(const QStringList& arguments, const QString& workDir, int timeoutMs) const
 {
     QProcess process;

@@ -27,6 +27,8 @@ public:
     void write(const QString& relative, const QByteArray& content) const;
     void writeConfig(const QString& name, const QByteArray& content) const;
     void setLogLevel(const QString& level) const;
+    // Puts the built libcumulex.so beside the executable.
+    void addLibrary() const;
 
     // Runs the program with the arguments; the working directory is the
     // program directory unless given.

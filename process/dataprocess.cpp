@@ -1,0 +1,518 @@
+#include "process/dataprocess.h"
+
+#include "logging/qlogger.h"
+#include "process/derivation.h"
+#include "process/physicalquantity.h"
+#include "process/scaling.h"
+#include "table/csvfileparser.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+using namespace derivation;
+
+namespace {
+
+constexpr double kT0 = 273.15;
+
+template <typename Number>
+int parseLevels(const std::string& text, std::vector<Number>& levels, Number& count)
+{
+    if (text.empty())
+        return -1;
+    for (const QString& part : QString::fromStdString(text).split(';', Qt::KeepEmptyParts))
+        levels.push_back(static_cast<Number>(part.toDouble()) * static_cast<Number>(100));
+    count = static_cast<Number>(levels.size());
+    return 0;
+}
+
+template <typename Number>
+int levelIndex(float level, const std::vector<Number>& levels)
+{
+    const Number pa = static_cast<Number>(level) * static_cast<Number>(100);
+    for (size_t i = 0; i < levels.size(); ++i)
+        if (levels[i] == pa)
+            return static_cast<int>(i);
+    return -1;
+}
+
+}  // namespace
+
+dataProcess::dataProcess() : m_phy(new physicalQuantity()) {}
+
+dataProcess::dataProcess(physicalQuantity* phy) : m_phy(phy) {}
+
+dataProcess::~dataProcess()
+{
+    delete m_phy;
+}
+
+void dataProcess::process(CachedData* stores)
+{
+    const int last = std::clamp<int>(g_collect_number, 0, kMemberSlots - 1);
+    for (int i = 0; i <= last; ++i) {
+        std::printf("%d\n", g_collect_number);
+        process(stores[i]);
+    }
+    std::fflush(stdout);
+}
+
+void dataProcess::process(CachedData& store)
+{
+    scaleBeforeDerivations(store);
+    // The run order matters: later steps use what earlier ones filed.
+    chooseTP(store);
+    wswd2uv(store);
+    wswd2uv10m(store);
+    wswd2uv100m(store);
+    touch_TD_DEPR(store);
+    touch_ERH2M(store);
+    touch_EGH(store);
+    touch_Q(store);
+    touch_2D(store);
+    touch_2Q_DEPR(store);
+    touch_NEW_W(store);
+    touch_DEPR2M(store);
+    touch_QGS(store);
+    touch_PT(store);
+    std::fflush(stdout);
+}
+
+void dataProcess::insert(const p_data& record, CachedData& store)
+{
+    store[variableKey(record)].push_back(record);
+}
+
+int dataProcess::containLevel(std::string levelText, std::vector<float>& levels, float& count)
+{
+    return parseLevels(levelText, levels, count);
+}
+
+int dataProcess::containLevel2(std::string levelText, std::vector<double>& levels, double& count)
+{
+    return parseLevels(levelText, levels, count);
+}
+
+int dataProcess::geTLevelIndex(float level, std::vector<float> levels)
+{
+    return levelIndex(level, levels);
+}
+
+int dataProcess::geTLevelIndex2(float level, std::vector<double> levels)
+{
+    return levelIndex(level, levels);
+}
+
+bool dataProcess::choosePdataByLevel(std::vector<p_data> records, int level, p_data& out)
+{
+    for (p_data& r : records) {
+        if (r.level == level) {
+            out = std::move(r);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool dataProcess::chooseTP(CachedData& store)
+{
+    std::vector<p_data>* tp = input(store, {"TP"});
+    if (!tp)
+        return false;
+    if (tp->size() <= 1) {
+        std::printf("e2:%zu\n", tp->size());
+        return false;
+    }
+    std::vector<int32_t> maxima;
+    for (const p_data& r : *tp) {
+        int32_t m = 0;
+        for (double v : r.data)
+            if (v > m)
+                m = static_cast<int32_t>(v);
+        maxima.push_back(m);
+    }
+    const int32_t best = *std::max_element(maxima.begin(), maxima.end());
+    if (best <= 0) {
+        std::printf("e1\n");
+        return false;
+    }
+    const size_t chosen = static_cast<size_t>(std::find(maxima.begin(), maxima.end(), best) - maxima.begin());
+    for (size_t k = 0; k < tp->size(); ++k) {
+        p_data& r = (*tp)[k];
+        if (k == chosen) {
+            r.forecastTime = g_forcastTime;
+        } else {
+            r.factorShortName = "drpTp";
+            r.forecastTime = -1;
+        }
+    }
+    return true;
+}
+
+int dataProcess::calUv(double speed, double direction, double* u, double* v, double missing)
+{
+    if (speed == missing || direction == missing) {
+        *u = missing;
+        *v = missing;
+        return 1;
+    }
+    const double a = direction * 3.141592653589 / 180.0;
+    *u = direction == 90.0 || direction == 270.0 ? 0.0 : speed * std::cos(a);
+    *v = direction == 180.0 ? 0.0 : speed * std::sin(a);
+    return 1;
+}
+
+bool dataProcess::windComponents(CachedData& store, const char* direction, const char* speed, const char* uName,
+                                 const char* vName)
+{
+    std::vector<p_data>* wd = input(store, {direction});
+    std::vector<p_data>* ws = input(store, {speed});
+    if (!wd || !ws)
+        return false;
+    std::vector<p_data> out;
+    bool complete = true;
+    for (size_t k = 0; k < wd->size(); ++k) {
+        if (k >= ws->size()) {
+            std::perror("data error");
+            complete = false;
+            break;
+        }
+        const p_data& d = (*wd)[k];
+        const p_data& s = (*ws)[k];
+        if (!sameSize(d, {&s}))
+            continue;
+        p_data u = derived(d, uName, "U component of wind", "m s**-1");
+        p_data v = derived(d, vName, "U component of wind", "m s**-1");
+        const double missing = d.prop_fillValue;
+        for (size_t i = 0; i < d.data.size(); ++i)
+            calUv(s.data[i], d.data[i], &u.data[i], &v.data[i], missing);
+        out.push_back(std::move(u));
+        out.push_back(std::move(v));
+    }
+    file(out, store);
+    return complete;
+}
+
+bool dataProcess::wswd2uv(CachedData& store)
+{
+    return windComponents(store, "WD", "WS", "u", "v");
+}
+
+bool dataProcess::wswd2uv10m(CachedData& store)
+{
+    return windComponents(store, "10WD", "10WS", "10u", "10v");
+}
+
+bool dataProcess::wswd2uv100m(CachedData& store)
+{
+    return windComponents(store, "100WD", "100WS", "100u", "100v");
+}
+
+bool dataProcess::touch_TD_DEPR(CachedData& store)
+{
+    KV_LOG_DEBUG("[PROCESS] CAL TD ");
+    KV_LOG_DEBUG("[PROCESS] CAL DEPR ");
+    if (!wanted("td__"))
+        return false;
+    std::vector<p_data>* tmp = input(store, {"TMP"});
+    std::vector<p_data>* rh = input(store, {"RH"});
+    const bool tdPresent = present(store, "TD");
+    const bool deprPresent = present(store, "DEPR");
+    if (!tmp || !rh || rh->empty())
+        return false;
+    std::vector<p_data> out;
+    for (const p_data& t : *tmp) {
+        const p_data& x = atLevel(*rh, t.level);
+        if (!sameSize(t, {&x}))
+            continue;
+        p_data td = derived(t, "td", "Dew point", "K");
+        p_data depr = derived(t, "depr", "Temperature dew point difference", "K");
+        const double m = t.prop_fillValue;
+        for (size_t i = 0; i < t.data.size(); ++i) {
+            if (t.data[i] == m || x.data[i] == m) {
+                td.data[i] = m;
+                depr.data[i] = m;
+                continue;
+            }
+            const float dew = physicalQuantity::cal_TD(static_cast<float>(t.data[i]), static_cast<float>(x.data[i]));
+            // A humidity of 0 has no dew point: the point is missing, not NaN.
+            td.data[i] = std::isfinite(dew) ? dew : m;
+            depr.data[i] = std::isfinite(dew) ? t.data[i] - td.data[i] : m;
+        }
+        if (!tdPresent)
+            out.push_back(std::move(td));
+        if (!deprPresent)
+            out.push_back(std::move(depr));
+    }
+    file(out, store);
+    return true;
+}
+
+bool dataProcess::touch_2D(CachedData& store)
+{
+    KV_LOG_DEBUG("[PROCESS] CAL 2D ");
+    if (!wanted("2d__"))
+        return false;
+    std::vector<p_data>* temperature = input(store, {"TMP2M", "ETO2M"});
+    std::vector<p_data>* humidity = input(store, {"RH2M", "2R"});
+    const bool already = present(store, "TD2M");
+    if (!temperature || !humidity || humidity->empty())
+        return false;
+    std::vector<p_data> out;
+    for (const p_data& t : *temperature) {
+        const p_data& x = atLevel(*humidity, t.level);
+        if (!sameSize(t, {&x}))
+            continue;
+        p_data d = derived(t, "2d", "2 metre dewpoint temperature", "K");
+        d.data = pointwise(t, {&x}, [&](size_t i) {
+            const float dew = physicalQuantity::cal_TD(static_cast<float>(t.data[i]), static_cast<float>(x.data[i]));
+            return std::isfinite(dew) ? static_cast<double>(dew) : static_cast<double>(t.prop_fillValue);
+        });
+        out.push_back(std::move(d));
+    }
+    if (!already)
+        file(out, store);
+    return true;
+}
+
+namespace {
+
+// Specific humidity from temperature (K), relative humidity (%) and pressure (hPa).
+double specificHumidity(double t, double rh, double p)
+{
+    const double c = t - kT0;
+    const double es = 6.1121 * std::exp(17.67 * c / (243.5 + c));
+    return 0.62197 * es / (p - 0.378 * es) * rh / 100.0;
+}
+
+}  // namespace
+
+bool dataProcess::touch_Q(CachedData& store)
+{
+    KV_LOG_DEBUG("[PROCESS] CAL Q ");
+    if (!wanted("Q__"))
+        return false;
+    std::vector<p_data>* tmp = input(store, {"TMP"});
+    std::vector<p_data>* rh = input(store, {"RH"});
+    const bool already = present(store, "Q");
+    if (!tmp || !rh || rh->empty())
+        return false;
+    std::vector<p_data> out;
+    for (const p_data& t : *tmp) {
+        const p_data& x = atLevel(*rh, t.level);
+        if (!sameSize(t, {&x}))
+            continue;
+        p_data q = derived(t, "Q", "specific humidity", "kg kg**-1");
+        const double m = t.prop_fillValue;
+        for (size_t i = 0; i < t.data.size(); ++i)
+            q.data[i] = t.data[i] != m && x.data[i] != m ? specificHumidity(t.data[i], x.data[i], t.level) : m;
+        out.push_back(std::move(q));
+    }
+    if (!already)
+        file(out, store);
+    return true;
+}
+
+bool dataProcess::touch_2Q_DEPR(CachedData& store)
+{
+    KV_LOG_DEBUG("[PROCESS] CAL 2Q ");
+    if (!wanted("2Q__"))
+        return false;
+    std::vector<p_data>* temperature = input(store, {"TMP2M", "ETO2M"});
+    std::vector<p_data>* second = input(store, {"TD2M", "2D"});
+    std::vector<p_data>* pressure = input(store, {"SFPRES", "SPRE"});
+    const bool already = present(store, "Q2M");
+    if (!temperature || !second || !pressure || second->empty() || pressure->empty())
+        return false;
+    std::vector<p_data> out;
+    for (const p_data& t : *temperature) {
+        const p_data& x = atLevel(*second, t.level);
+        const p_data& p = atLevel(*pressure, t.level);
+        if (!sameSize(t, {&x, &p}))
+            continue;
+        p_data q = derived(t, "2Q", "2 metre specific humidity", "kg kg**-1");
+        q.data = pointwise(t, {&x, &p}, [&](size_t i) { return specificHumidity(t.data[i], x.data[i], p.data[i]); });
+        out.push_back(std::move(q));
+    }
+    if (!already)
+        file(out, store);
+    return true;
+}
+
+bool dataProcess::touch_ERH2M(CachedData& store)
+{
+    KV_LOG_DEBUG("[PROCESS] CAL ERH2M ");
+    if (!wanted("erh2m__"))
+        return false;
+    if (present(store, "RH2M"))
+        return false;
+    std::vector<p_data> out;
+    if (std::vector<p_data>* r2 = input(store, {"2R"})) {
+        for (const p_data& r : *r2)
+            out.push_back(derived(r, "erh2m", "2 metre relative humidity", "%"));
+        file(out, store);
+        return true;
+    }
+    std::vector<p_data>* temperature = input(store, {"TMP2M", "ETO2M"});
+    std::vector<p_data>* dew = input(store, {"TD2M", "2D"});
+    if (!temperature || !dew)
+        return false;
+    bool complete = true;
+    for (size_t k = 0; k < temperature->size(); ++k) {
+        const p_data& t = (*temperature)[k];
+        const p_data* x = atPosition(*dew, k, t.level);
+        if (!x) {
+            complete = false;
+            break;
+        }
+        if (!sameSize(t, {x}))
+            continue;
+        p_data rh = derived(t, "erh2m", "2 metre relative humidity", "%");
+        rh.data = pointwise(t, {x}, [&](size_t i) {
+            return physicalQuantity::cal_RH(static_cast<float>(t.data[i]), static_cast<float>(x->data[i]));
+        });
+        out.push_back(std::move(rh));
+    }
+    file(out, store);
+    return complete;
+}
+
+bool dataProcess::touch_DEPR2M(CachedData& store)
+{
+    KV_LOG_DEBUG("[PROCESS] CAL DEPR2M ");
+    if (!wanted("depr2m__"))
+        return false;
+    if (present(store, "DEPR2M"))
+        return false;
+    std::vector<p_data>* temperature = input(store, {"ETO2M"});
+    std::vector<p_data>* dew = input(store, {"2D"});
+    if (!temperature || !dew)
+        return false;
+    std::vector<p_data> out;
+    bool complete = true;
+    for (size_t k = 0; k < temperature->size(); ++k) {
+        const p_data& t = (*temperature)[k];
+        const p_data* x = atPosition(*dew, k, t.level);
+        if (!x) {
+            complete = false;
+            break;
+        }
+        if (!sameSize(t, {x}))
+            continue;
+        p_data d = derived(t, "depr2m", "difference of 2m temperature and 2m dew point", "K");
+        d.data = pointwise(t, {x}, [&](size_t i) { return t.data[i] - x->data[i]; });
+        out.push_back(std::move(d));
+    }
+    file(out, store);
+    return complete;
+}
+
+bool dataProcess::touch_EGH(CachedData& store)
+{
+    KV_LOG_DEBUG("[PROCESS] CAL EGH");
+    if (!wanted("egh__"))
+        return false;
+    if (present(store, "EGH"))
+        return false;
+    std::vector<p_data>* hgt = input(store, {"HGT"});
+    if (!hgt)
+        return false;
+    std::vector<p_data> out;
+    for (const p_data& h : *hgt) {
+        p_data e = derived(h, "egh", "10m height", "dagpm");
+        for (double& v : e.data)
+            if (v != 9999.0)
+                v /= 10.0;
+        out.push_back(std::move(e));
+    }
+    file(out, store);
+    return true;
+}
+
+bool dataProcess::touch_QGS(CachedData& store)
+{
+    KV_LOG_DEBUG("[PROCESS] CAL QGS ");
+    if (!wanted("QGS__"))
+        return false;
+    std::vector<p_data>* snow = input(store, {"QSNOW"});
+    std::vector<p_data>* graupel = input(store, {"QGRAUP"});
+    const bool already = present(store, "QGS");
+    if (!snow || !graupel || graupel->empty())
+        return false;
+    std::vector<p_data> out;
+    for (const p_data& s : *snow) {
+        const p_data& g = atLevel(*graupel, s.level);
+        if (!sameSize(s, {&g}))
+            continue;
+        p_data q = derived(s, "QGS", "", "");
+        q.data = pointwise(s, {&g}, [&](size_t i) { return s.data[i] + g.data[i]; });
+        out.push_back(std::move(q));
+    }
+    if (!already)
+        file(out, store);
+    return true;
+}
+
+bool dataProcess::touch_NEW_W(CachedData& store)
+{
+    KV_LOG_DEBUG("[PROCESS] CAL W NEW ");
+    if (!wanted("nw__"))
+        return false;
+    std::vector<p_data>* tmp = input(store, {"TMP"});
+    std::vector<p_data>* omega = input(store, {"OW"});
+    const bool already = present(store, "W");
+    if (!tmp || !omega || omega->empty())
+        return false;
+    std::vector<p_data> out;
+    for (const p_data& t : *tmp) {
+        const p_data& x = atLevel(*omega, t.level);
+        if (!sameSize(t, {&x}))
+            continue;
+        p_data w = derived(t, "nw", "Vertical velocity", "m *s-1");
+        w.nameOfFirstFixedSurface = "Isobaric surface";
+        w.data = pointwise(t, {&x}, [&](size_t i) {
+            return physicalQuantity::cal_W(static_cast<float>(x.data[i]), static_cast<float>(t.data[i]),
+                                           static_cast<float>(t.level));
+        });
+        out.push_back(std::move(w));
+    }
+    if (!already)
+        file(out, store);
+    return true;
+}
+
+bool dataProcess::touch_PT(CachedData& store)
+{
+    KV_LOG_DEBUG("[PROCESS] CAL PT ");
+    if (!wanted("PT__"))
+        return false;
+    if (present(store, "PT"))
+        return false;
+    std::vector<p_data>* tmp = input(store, {"TMP"});
+    if (!tmp)
+        return false;
+    std::vector<const p_data*> byLevel;
+    for (const p_data& t : *tmp)
+        byLevel.push_back(&t);
+    std::stable_sort(byLevel.begin(), byLevel.end(), [](const p_data* a, const p_data* b) { return a->level < b->level; });
+    std::vector<p_data> out;
+    for (const p_data* t : byLevel) {
+        p_data pt = derived(*t, "PT", "Potential temperature", "K");
+        // Values below 160 are degrees Celsius.
+        std::vector<double> kelvin = t->data;
+        for (double& v : kelvin)
+            if (v < 160.0)
+                v += kT0;
+        physicalQuantity::cal_PT(pt.data.data(), kelvin.data(), static_cast<int>(kelvin.size()), t->level, 9999.0f);
+        const double fill = t->prop_fillValue;
+        for (size_t i = 0; i < pt.data.size(); ++i)
+            if (t->data[i] == fill)
+                pt.data[i] = fill;
+        out.push_back(std::move(pt));
+    }
+    file(out, store);
+    return true;
+}

@@ -69,15 +69,37 @@ void dataProcess::process(CachedData& store)
     wswd2uv10m(store);
     wswd2uv100m(store);
     touch_TD_DEPR(store);
+    touch_AI(store);
+    touch_KI(store);
+    touch_TT(store);
+    touch_LI(store);
+    touch_SI(store);
+    touch_SWEAT(store);
+    touch_VOR_NEW(store);
     touch_ERH2M(store);
     touch_EGH(store);
+    touch_EQT(store);
+    touch_H20C(store);
+    touch_H0C(store);
+    touch_SHR(store);
     touch_Q(store);
     touch_2D(store);
     touch_2Q_DEPR(store);
     touch_NEW_W(store);
     touch_DEPR2M(store);
     touch_QGS(store);
+    touch_EDI(store);
+    touch_EDIQ(store);
+    touch_UQS(store);
+    touch_PW(store);
+    touch_CAPE(store);
+    touch_DCAPE(store);
+    touch_TCL(store);
+    touch_TMPA(store);
+    touch_VORA(store);
     touch_PT(store);
+    touch_PV(store);
+    touch_UYVX(store);
     std::fflush(stdout);
 }
 

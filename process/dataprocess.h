@@ -56,9 +56,55 @@ public:
     bool touch_NEW_W(CachedData& store);
     bool touch_PT(CachedData& store);
 
+    bool touch_AI(CachedData& store);
+    bool touch_KI(CachedData& store);
+    bool touch_TT(CachedData& store);
+    bool touch_LI(CachedData& store);
+    bool touch_SI(CachedData& store);
+    bool touch_SWEAT(CachedData& store);
+    bool touch_EQT(CachedData& store);
+    bool touch_H20C(CachedData& store);
+    bool touch_H0C(CachedData& store);
+    bool touch_PW(CachedData& store);
+    bool touch_CAPE(CachedData& store);
+    bool touch_DCAPE(CachedData& store);
+    bool touch_TCL(CachedData& store);
+
+    bool touch_VOR_NEW(CachedData& store);
+    bool touch_SHR(CachedData& store);
+    bool touch_EDI(CachedData& store);
+    bool touch_EDIQ(CachedData& store);
+    bool touch_UQS(CachedData& store);
+    bool touch_TMPA(CachedData& store);
+    bool touch_VORA(CachedData& store);
+    bool touch_PV(CachedData& store);
+    bool touch_UYVX(CachedData& store);
+
     physicalQuantity* m_phy = nullptr;
 
 private:
+    // A derivation over per-column profiles of the levels its first input's
+    // row lists: one record, from the first record of the first input.
+    struct ProfileStep {
+        const char* startMessage;
+        bool bound;                   // the library entry point it needs
+        const char* unboundMessage;   // said when it is not; may be null
+        const char* trigger;
+        const char* presentName;      // may be null
+        std::vector<const char*> inputs;
+        std::vector<bool> temperature;  // per input: kelvin above 160 become degrees Celsius
+        const char* name;
+        const char* longName;
+        const char* units;
+        double (*compute)(const physicalQuantity& phy, float** columns, float* p, int n);
+    };
+    bool profileDerivation(CachedData& store, const ProfileStep& step);
+    // Divergence of (scale x u, scale x v) through the library, per level.
+    bool divergence(CachedData& store, const char* trigger, const char* presentName, const char* name,
+                    const char* longName, const char* units, bool moistureFlux);
+    // Advection of `field` (temperature or height) by the wind, per level.
+    bool advection(CachedData& store, bool vorticity);
+
     bool windComponents(CachedData& store, const char* direction, const char* speed, const char* uName,
                         const char* vName);
 };

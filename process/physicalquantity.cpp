@@ -12,6 +12,8 @@
 namespace {
 
 constexpr float kT0 = 273.15f;
+constexpr double kD = 3.1415926 / 180.0;  // one degree in radians
+constexpr double kR = 6371000.0;
 
 template <typename T>
 void bindSymbol(void* handle, const char* name, T& slot)
@@ -151,4 +153,54 @@ void physicalQuantity::cal_pw(float* pw, const float* td, const float* p, int nz
             sum = 0.0f;
     }
     *pw = sum;
+}
+
+void physicalQuantity::cal_tmpa(double* tmpa, const double* u, const double* v, const double* t, const double* lon,
+                                const double* lat, float missing, int nlon, int nlat)
+{
+    for (int r = 0; r < nlat; ++r) {
+        for (int c = 0; c < nlon; ++c) {
+            const int i = r * nlon + c;
+            if (r == 0 || r == nlat - 1 || c == 0 || c == nlon - 1) {
+                tmpa[i] = missing;
+                continue;
+            }
+            const double phi = lat[r] * kD;
+            const double dx = std::cos(phi) * kR * (lon[c + 1] - lon[c - 1]) * kD;
+            const double dy = kR * (lat[r + 1] - lat[r - 1]) * kD;
+            tmpa[i] = u[i] * (t[i + 1] - t[i - 1]) / dx + v[i] * (t[i + nlon] - t[i - nlon]) / dy;
+        }
+    }
+}
+
+void physicalQuantity::cal_vora(double* vora, const double* u, const double* v, const double*, const double* lon,
+                                const double* lat, float missing, int nlon, int nlat)
+{
+    const size_t n = nlon > 0 && nlat > 0 ? static_cast<size_t>(nlon) * static_cast<size_t>(nlat) : 0;
+    // The wind's relative vorticity.
+    std::vector<double> z(n, missing);
+    for (int r = 1; r + 1 < nlat; ++r) {
+        for (int c = 1; c + 1 < nlon; ++c) {
+            const int i = r * nlon + c;
+            const double phi = lat[r] * kD;
+            const double dlon = (lon[c + 1] - lon[c - 1]) * kD;
+            const double dlat = (lat[r + 1] - lat[r - 1]) * kD;
+            z[i] = 2.0 * ((v[i + 1] - v[i - 1]) / (std::cos(phi) * dlon) - (u[i + nlon] - u[i - nlon]) / dlat) /
+                       (2.0 * kR) +
+                   2.0 * u[i] * std::tan(phi) / (2.0 * kR);
+        }
+    }
+    for (int r = 0; r < nlat; ++r) {
+        for (int c = 0; c < nlon; ++c) {
+            const int i = r * nlon + c;
+            if (r < 2 || r > nlat - 3 || c < 2 || c > nlon - 3) {
+                vora[i] = missing;
+                continue;
+            }
+            const double phi = lat[r] * kD;
+            const double dx = std::cos(phi) * kR * (lon[c + 1] - lon[c - 1]) * kD;
+            const double dy = kR * (lat[r + 1] - lat[r - 1]) * kD;
+            vora[i] = u[i] * (z[i + 1] - z[i - 1]) / dx + v[i] * (z[i + nlon] - z[i - nlon]) / dy;
+        }
+    }
 }

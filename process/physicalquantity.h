@@ -50,6 +50,17 @@ public:
     // Precipitable water (mm) of a column ordered from the highest pressure.
     static void cal_pw(float* pw, const float* td, const float* p, int nz, float missing);
 
+    // Temperature and vorticity advection on a grid of nlon x nlat points
+    // (index = row * nlon + column) with the given axes in degrees. Each
+    // point takes its own row's latitude; the derivatives use the axes' own
+    // spacing, with its sign. Points without the neighbours a difference
+    // needs get `missing`. The vorticity advected is that of the wind, so the
+    // height field is not used.
+    static void cal_tmpa(double* tmpa, const double* u, const double* v, const double* t, const double* lon,
+                         const double* lat, float missing, int nlon, int nlat);
+    static void cal_vora(double* vora, const double* u, const double* v, const double* h, const double* lon,
+                         const double* lat, float missing, int nlon, int nlat);
+
 private:
     void bind(const QString& path);
     bool m_bound = false;

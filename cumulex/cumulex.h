@@ -94,6 +94,74 @@ CUMULEX_API void cal_dt75(float* dt, float a1, float a2, float a3, float a4, flo
 CUMULEX_API void cal_dtase85(float* dt, float a1, float a2, float a3, float a4, float miss);
 CUMULEX_API void CAL_dt03(float* dt, float* h, float* t, int n, float miss);
 
+/* Relative vorticity (1/s) of a wind on an nlon x nlat latitude-longitude
+ * grid and bulk shear (1/s) from the lowest of nz levels to dz metres above
+ * it on an nx x ny grid; double precision, first index fastest. */
+CUMULEX_API void cal_rv(double* rv, double* u, double* v, double* latdeg, double* londeg,
+                        int nlon, int nlat, int edgeopt, double dmiss);
+CUMULEX_API void cal_shr01(double* shr, double* u, double* v, double* h, int nx, int ny, int nz,
+                           double dmiss, double dz);
+
+/* Indices over a whole sounding (pressures in Pa). */
+CUMULEX_API void cal_shr(float* shr, float p1, float p2, float* u, float* v, float* p, float* h,
+                         int n, float miss);
+CUMULEX_API void cal_bic(float* bic, float* t, float* td, float* p, int n, float miss);
+CUMULEX_API void cal_DCI(float* dci, float t850, float td850, float* t, float* td, float* p,
+                         int n, float miss);
+CUMULEX_API void cal_SSI(float* ssi, float* t, float* td, float* u, float* v, float* gh,
+                         float* p, int n, float miss);
+CUMULEX_API void cal_swiss(float* swiss00, float* swiss12, float* t, float* td, float* u,
+                           float* v, float* gh, float* p, int n, float miss);
+CUMULEX_API void cal_ccl(float* pccl, float* tccl, float* t, float* td, float* p, int n,
+                         float miss);
+CUMULEX_API void CAL_CCL_ZBEI(float* pccl, float* tccl, float* t, float* td, float* p, int n,
+                              float miss);
+CUMULEX_API void cal_wind_Tg(float* tg, float* tc, float* t, float* td, float* p, int n,
+                             float miss);
+CUMULEX_API void cal_pw(float* pw, float* td, float* p, int n, float miss);
+
+/* The second index set. Its main routines take the level count, the missing
+ * value and the depth of cal_SRH by value; its building blocks take every
+ * argument by address. Grid routines work on 120 slots of 1000 Pa from the
+ * surface pressure truncated to a whole 1000 Pa; INTPS on the 39 pressures
+ * 1000, 975, ..., 50 hPa (9999 where the profile does not reach). */
+CUMULEX_API void CAL_CAPE_ZBEI(float* cape, float* t, float* td, float* gh, float* p, int n,
+                               float miss);
+CUMULEX_API void CAL_DCAPE_ZBEI(float* dcape, float* t, float* td, float* p, int n, float miss);
+CUMULEX_API void CAL_BLI_ZBEI(float* bli, float* t, float* td, float* p, int n, float miss);
+CUMULEX_API void CAL_SHR_ZBEI(float* shr, float* sdir, float* u, float* v, float* h, float* h0,
+                              int n, float miss);
+CUMULEX_API void cal_SRH(float* srh, float depth, float* u, float* v, float* h, float* p, int n,
+                         float miss);
+CUMULEX_API void CAL_BRN(float* brn, float* p, float* gh, float* t, float* td, float* u,
+                         float* v, int n, float miss);
+CUMULEX_API void CAL_H0_UV(float* h0, float* h, float* u, float* v, int* n, float* uh,
+                           float* vh);
+CUMULEX_API void CAL_H0_UVPT(float* h0, float* h, float* p, float* t, float* td, float* u,
+                             float* v, int* n, float* ph, float* th, float* tdh, float* uh,
+                             float* vh);
+CUMULEX_API void CAL_TE(float* t, float* p, int* n, float* pe, float* te);
+CUMULEX_API void CAL_TE3(float* p, float* t, float* td, int* n, float* te, float* tde);
+CUMULEX_API void CAL_TA(float* t0, float* p0, float* tl, float* pl, float* pt, float* ta,
+                        float* miss);
+CUMULEX_API void CAL_TA2(float* t0, float* p0, float* tl, float* pl, float* pe, float* ta,
+                         float* miss);
+CUMULEX_API void CAL_TC_PC(float* t, float* td, float* p, float* tc, float* pc, float* thse,
+                           float* miss);
+CUMULEX_API void COM_BLI(float* te, float* ta, float* li, float* bli, float* miss);
+CUMULEX_API void CAL_VIR_ENGY(float* pe, float* te, float* tde, float* ta, int* kb, int* kt,
+                              float* cape, float* miss);
+CUMULEX_API void CAL_THSE0(float* p, float* t, float* thse, float* miss);
+CUMULEX_API void CAL_THSE0_1(float* p, float* t, float* thse, float* miss);
+CUMULEX_API void CAL_Q(float* td, float* p, int* n, float* q, float* miss);
+CUMULEX_API void CAL_QS(float* t, float* p, int* n, float* qs, float* miss);
+CUMULEX_API void CAL_E(float* td, int* n, float* e, float* miss);
+CUMULEX_API void CAL_ES(float* t, int* n, float* es, float* miss);
+CUMULEX_API void CAL_TDE(float* td, float* p, int* n, float* tde);
+CUMULEX_API void INTPS(float* p, float* x, int* n, float* xo);
+CUMULEX_API void INTSP2(float* x, float* y, int* n, float* xo, float* yo, int* no, float* b,
+                        float* c, float* d, float* miss);
+
 /* Pointer types of the converter's binding, one per bound entry point. */
 typedef void (*PCAL_CIN)(float*, float*, float*, float*, float*, int, float);
 typedef void (*PCAL_A)(float*, float, float, float, float, float, float, float);

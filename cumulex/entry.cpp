@@ -315,4 +315,225 @@ void CAL_dt03(float* dt, float* h, float* t, int n, float miss)
     cx::CAL_dt03(dt, h, t, &ln, &lm);
 }
 
+void cal_rv(double* rv, double* u, double* v, double* latdeg, double* londeg, int nlon,
+            int nlat, int edgeopt, double dmiss)
+{
+    int lx = nlon, ly = nlat, lopt = edgeopt;
+    double lm = dmiss;
+    int status = 0;
+    cx::dvrfidf(u, v, latdeg, londeg, &lx, &ly, &lm, &lopt, rv, &status);
+}
+
+void cal_shr01(double* shr, double* u, double* v, double* h, int nx, int ny, int nz,
+               double dmiss, double dz)
+{
+    int lx = nx, ly = ny, lz = nz;
+    double lm = dmiss, ldz = dz;
+    cx::cal_shr01(&lx, &ly, &lz, h, u, v, shr, &lm, &ldz);
+}
+
+void cal_shr(float* shr, float p1, float p2, float* u, float* v, float* p, float* h, int n,
+             float miss)
+{
+    float l1 = p1, l2 = p2, lm = miss;
+    int ln = n;
+    cx::cal_shr(shr, &l1, &l2, u, v, p, h, &ln, &lm);
+}
+
+void cal_bic(float* bic, float* t, float* td, float* p, int n, float miss)
+{
+    int ln = n;
+    float lm = miss;
+    cx::cal_bic(bic, t, td, p, &ln, &lm);
+}
+
+void cal_DCI(float* dci, float t850, float td850, float* t, float* td, float* p, int n,
+             float miss)
+{
+    float l1 = t850, l2 = td850, lm = miss;
+    int ln = n;
+    cx::cal_DCI(dci, &l1, &l2, t, td, p, &ln, &lm);
+}
+
+void cal_SSI(float* ssi, float* t, float* td, float* u, float* v, float* gh, float* p, int n,
+             float miss)
+{
+    int ln = n;
+    float lm = miss;
+    cx::cal_SSI(ssi, t, td, u, v, gh, p, &ln, &lm);
+}
+
+void cal_swiss(float* swiss00, float* swiss12, float* t, float* td, float* u, float* v,
+               float* gh, float* p, int n, float miss)
+{
+    int ln = n;
+    float lm = miss;
+    cx::cal_swiss(swiss00, swiss12, t, td, u, v, gh, p, &ln, &lm);
+}
+
+void cal_ccl(float* pccl, float* tccl, float* t, float* td, float* p, int n, float miss)
+{
+    int ln = n;
+    float lm = miss;
+    cx::cal_ccl(pccl, tccl, t, td, p, &ln, &lm);
+}
+
+void CAL_CCL_ZBEI(float* pccl, float* tccl, float* t, float* td, float* p, int n, float miss)
+{
+    int ln = n;
+    float lm = miss;
+    cx::CAL_CCL_ZBEI(pccl, tccl, t, td, p, &ln, &lm);
+}
+
+void cal_wind_Tg(float* tg, float* tc, float* t, float* td, float* p, int n, float miss)
+{
+    int ln = n;
+    float lm = miss;
+    cx::cal_wind_Tg(tg, tc, t, td, p, &ln, &lm);
+}
+
+void cal_pw(float* pw, float* td, float* p, int n, float miss)
+{
+    int ln = n;
+    float lm = miss;
+    cx::cal_pw(pw, td, p, &ln, &lm);
+}
+
+void CAL_CAPE_ZBEI(float* cape, float* t, float* td, float* gh, float* p, int n, float miss)
+{
+    int ln = n;
+    float lm = miss;
+    cx::CAL_CAPE_ZBEI(cape, t, td, gh, p, &ln, &lm);
+}
+
+void CAL_DCAPE_ZBEI(float* dcape, float* t, float* td, float* p, int n, float miss)
+{
+    int ln = n;
+    float lm = miss;
+    cx::CAL_DCAPE_ZBEI(dcape, t, td, p, &ln, &lm);
+}
+
+void CAL_BLI_ZBEI(float* bli, float* t, float* td, float* p, int n, float miss)
+{
+    int ln = n;
+    float lm = miss;
+    cx::CAL_BLI_ZBEI(bli, t, td, p, &ln, &lm);
+}
+
+void CAL_SHR_ZBEI(float* shr, float* sdir, float* u, float* v, float* h, float* h0, int n,
+                  float miss)
+{
+    int ln = n;
+    float lm = miss;
+    cx::CAL_SHR_ZBEI(shr, sdir, u, v, h, h0, &ln, &lm);
+}
+
+void cal_SRH(float* srh, float depth, float* u, float* v, float* h, float* p, int n, float miss)
+{
+    float ld = depth, lm = miss;
+    int ln = n;
+    cx::cal_SRH(srh, &ld, u, v, h, p, &ln, &lm);
+}
+
+void CAL_BRN(float* brn, float* p, float* gh, float* t, float* td, float* u, float* v, int n,
+             float miss)
+{
+    int ln = n;
+    float lm = miss;
+    cx::CAL_BRN(brn, p, gh, t, td, u, v, &ln, &lm);
+}
+
+void CAL_H0_UV(float* h0, float* h, float* u, float* v, int* n, float* uh, float* vh)
+{
+    cx::CAL_H0_UV(h0, h, u, v, n, uh, vh);
+}
+
+void CAL_H0_UVPT(float* h0, float* h, float* p, float* t, float* td, float* u, float* v, int* n,
+                 float* ph, float* th, float* tdh, float* uh, float* vh)
+{
+    cx::CAL_H0_UVPT(h0, h, p, t, td, u, v, n, ph, th, tdh, uh, vh);
+}
+
+void CAL_TE(float* t, float* p, int* n, float* pe, float* te)
+{
+    cx::CAL_TE(t, p, n, pe, te);
+}
+
+void CAL_TE3(float* p, float* t, float* td, int* n, float* te, float* tde)
+{
+    cx::CAL_TE3(p, t, td, n, te, tde);
+}
+
+void CAL_TA(float* t0, float* p0, float* tl, float* pl, float* pt, float* ta, float* miss)
+{
+    cx::CAL_TA(t0, p0, tl, pl, pt, ta, miss);
+}
+
+void CAL_TA2(float* t0, float* p0, float* tl, float* pl, float* pe, float* ta, float* miss)
+{
+    cx::CAL_TA2(t0, p0, tl, pl, pe, ta, miss);
+}
+
+void CAL_TC_PC(float* t, float* td, float* p, float* tc, float* pc, float* thse, float* miss)
+{
+    cx::CAL_TC_PC(t, td, p, tc, pc, thse, miss);
+}
+
+void COM_BLI(float* te, float* ta, float* li, float* bli, float* miss)
+{
+    cx::COM_BLI(te, ta, li, bli, miss);
+}
+
+void CAL_VIR_ENGY(float* pe, float* te, float* tde, float* ta, int* kb, int* kt, float* cape,
+                  float* miss)
+{
+    cx::CAL_VIR_ENGY(pe, te, tde, ta, kb, kt, cape, miss);
+}
+
+void CAL_THSE0(float* p, float* t, float* thse, float* miss)
+{
+    cx::CAL_THSE0(p, t, thse, miss);
+}
+
+void CAL_THSE0_1(float* p, float* t, float* thse, float* miss)
+{
+    cx::CAL_THSE0_1(p, t, thse, miss);
+}
+
+void CAL_Q(float* td, float* p, int* n, float* q, float* miss)
+{
+    cx::CAL_Q(td, p, n, q, miss);
+}
+
+void CAL_QS(float* t, float* p, int* n, float* qs, float* miss)
+{
+    cx::CAL_QS(t, p, n, qs, miss);
+}
+
+void CAL_E(float* td, int* n, float* e, float* miss)
+{
+    cx::CAL_E(td, n, e, miss);
+}
+
+void CAL_ES(float* t, int* n, float* es, float* miss)
+{
+    cx::CAL_ES(t, n, es, miss);
+}
+
+void CAL_TDE(float* td, float* p, int* n, float* tde)
+{
+    cx::CAL_TDE(td, p, n, tde);
+}
+
+void INTPS(float* p, float* x, int* n, float* xo)
+{
+    cx::INTPS(p, x, n, xo);
+}
+
+void INTSP2(float* x, float* y, int* n, float* xo, float* yo, int* no, float* b, float* c,
+            float* d, float* miss)
+{
+    cx::INTSP2(x, y, n, xo, yo, no, b, c, d, miss);
+}
+
 }  // extern "C"

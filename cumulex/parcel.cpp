@@ -29,6 +29,15 @@ bool usable_pressures(const float* p, int n, float miss)
     return true;
 }
 
+int first_complete_level(const float* t, const float* td, int n, float miss)
+{
+    for (int i = 0; i < n; ++i) {
+        if (t[i] != miss && td[i] != miss)
+            return i;
+    }
+    return -1;
+}
+
 namespace {
 
 const float R = 287.3f;  // gas constant of every energy integral, J/(kg K)
@@ -64,15 +73,10 @@ void column_close(Column* c)
     c->ph = nullptr;
 }
 
-// The parcel's starting level: the first level, from level 1 upward, where
-// both temperature and dew point are present; -1 when there is none.
+// The parcel's starting level.
 int start_level(const Column& c)
 {
-    for (int i = 0; i < c.n; ++i) {
-        if (c.t[i] != c.miss && c.td[i] != c.miss)
-            return i;
-    }
-    return -1;
+    return first_complete_level(c.t, c.td, c.n, c.miss);
 }
 
 // Condensation level of the parcel from the starting level (hPa, degC) and

@@ -217,6 +217,18 @@ void Tv(const float* p, const float* T, const float* Td, float* tv)
     *tv = (*T + 273.15f) * (1.0f + 0.608f * q / 1000.0f) - 273.15f;
 }
 
+// A level of the profile exactly at X with a present value gives that value.
+static bool valueAt(float X, const float* xs, const float* ys, int N, float M, float* out)
+{
+    for (int i = 0; i < N; ++i) {
+        if (xs[i] == X && ys[i] != M) {
+            *out = ys[i];
+            return true;
+        }
+    }
+    return false;
+}
+
 // Log-pressure interpolation over pressures decreasing with the index, with
 // extrapolation below and above the profile from its outermost present values.
 void interplate(const float* x, const float* xs, const float* ys, const int* n, float* out,
@@ -226,12 +238,8 @@ void interplate(const float* x, const float* xs, const float* ys, const int* n, 
     const float M = *miss;
     const int N = *n;
     *out = M;
-    for (int i = 0; i < N; ++i) {
-        if (xs[i] == X && ys[i] != M) {
-            *out = ys[i];
-            return;
-        }
-    }
+    if (valueAt(X, xs, ys, N, M, out))
+        return;
     for (int i = 0; i + 1 < N; ++i) {
         if (xs[i] > X && X > xs[i + 1] && ys[i] != M && ys[i + 1] != M) {
             *out = ys[i] + (ys[i + 1] - ys[i]) * (logf(xs[i]) - logf(X)) /
@@ -277,12 +285,8 @@ void interplate_h(const float* x, const float* xs, const float* ys, const int* n
     const float M = *miss;
     const int N = *n;
     *out = M;
-    for (int i = 0; i < N; ++i) {
-        if (xs[i] == X && ys[i] != M) {
-            *out = ys[i];
-            return;
-        }
-    }
+    if (valueAt(X, xs, ys, N, M, out))
+        return;
     for (int i = 0; i + 1 < N; ++i) {
         if (xs[i] < X && X < xs[i + 1] && ys[i] != M && ys[i + 1] != M) {
             *out = ys[i] + (X - xs[i]) * (ys[i + 1] - ys[i]) / (xs[i + 1] - xs[i]);

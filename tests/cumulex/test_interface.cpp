@@ -25,7 +25,12 @@ const QStringList kEntryPoints = {
     "cal_tcl", "cal_LFC", "cal_EL", "cal_cape", "cal_cin", "cal_dcape", "cal_LI",
     "cal_thetse", "cal_A", "cal_si", "cal_tt", "cal_sweat", "cal_HT", "cal_k", "cal_mk",
     "cal_minus", "cal_rh", "cal_ic", "cal_BI", "cal_JI", "cal_mji", "cal_teffer", "cal_Faust",
-    "cal_ILC", "cal_dt75", "cal_dtase85", "CAL_dt03"};
+    "cal_ILC", "cal_dt75", "cal_dtase85", "CAL_dt03", "cal_rv", "cal_shr01", "cal_shr",
+    "cal_bic", "cal_DCI", "cal_SSI", "cal_swiss", "cal_ccl", "CAL_CCL_ZBEI", "cal_wind_Tg",
+    "cal_pw", "CAL_CAPE_ZBEI", "CAL_DCAPE_ZBEI", "CAL_BLI_ZBEI", "CAL_SHR_ZBEI", "cal_SRH",
+    "CAL_BRN", "CAL_H0_UV", "CAL_H0_UVPT", "CAL_TE", "CAL_TE3", "CAL_TA", "CAL_TA2",
+    "CAL_TC_PC", "COM_BLI", "CAL_VIR_ENGY", "CAL_THSE0", "CAL_THSE0_1", "CAL_Q", "CAL_QS",
+    "CAL_E", "CAL_ES", "CAL_TDE", "INTPS", "INTSP2"};
 
 QString run(const QString& program, const QStringList& arguments)
 {
@@ -111,10 +116,13 @@ TEST(CumulexLibrary, NamesAreLookedUpWithTheirExactCase)
     for (const QString& name : kEntryPoints)
         EXPECT_NE(dlsym(handle, name.toLatin1().constData()), nullptr) << name.toStdString();
     for (const char* wrongCase : {"cal_a", "cal_li", "cal_ht", "CAL_A", "ee", "lcl", "cal_lfc",
-                                  "cal_el", "cphysicschange_stea", "cal_dt03"})
+                                  "cal_el", "cphysicschange_stea", "cal_dt03", "CAL_RV",
+                                  "cal_dci", "cal_srh", "cal_cape_zbei", "CAL_SRH", "intps"})
         EXPECT_EQ(dlsym(handle, wrongCase), nullptr) << wrongCase;
-    // Internal routines and the grid routines of later work are not exported.
-    for (const char* internal : {"dvrfidf", "out_of_memory", "work_alloc", "cal_rv", "cal_shr01"})
+    // Internal routines are not exported.
+    for (const char* internal : {"dvrfidf", "ddvfidf", "duseave", "dlnextrp", "cal_h0_uv2",
+                                 "cal_tds", "cal_mdpi", "cal_mdci", "cal_bli", "ddewtemp",
+                                 "out_of_memory", "work_alloc"})
         EXPECT_EQ(dlsym(handle, internal), nullptr) << internal;
 }
 

@@ -13,7 +13,7 @@
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-const long kLevels[] = {1000, 925, 850, 700, 500, 400, 300, 250, 200, 150, 100};
+const long kLevels[] = {1000, 950, 925, 900, 850, 800, 750, 700, 650, 600, 550, 500, 450, 400, 350, 300, 250, 200, 150, 100};
 
 // Surface temperature, colder to the north with a gentle wave along the longitudes.
 double surfaceT(double lon, double lat)

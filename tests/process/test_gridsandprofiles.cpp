@@ -341,3 +341,52 @@ TEST(StabilityEndToEnd, IndicesOfARealFileArePlausible)
     EXPECT_NE(nc.variable("tt"), nullptr);
     EXPECT_NE(nc.variable("vor"), nullptr);
 }
+
+TEST_F(GridTest, BulkShearOfConstantWindsIsZero)
+{
+    useTable({row("u", "EDA", "500;700;850;1000"), row("v", "VV"), row("gh", "HGT"), row("SHR01", "SHR")});
+    for (int level : {1000, 850, 700, 500}) {
+        add(grid("u", level, 3, 2, 100, 30, 1, [](double, double) { return 8.0; }));
+        add(grid("v", level, 3, 2, 100, 30, 1, [](double, double) { return -2.0; }));
+        add(grid("gh", level, 3, 2, 100, 30, 1, [=](double, double) { return 44330.0 * (1 - std::pow(level / 1013.25, 0.19)); }));
+    }
+    run();
+    for (const char* name : {"SHR01__", "SHR03__", "SHR06__"}) {
+        ASSERT_NE(entry(name), nullptr) << name;
+        for (double v : entry(name)->front().data)
+            EXPECT_TRUE(v == 9999.0 || std::fabs(v) < 1e-9) << name << " " << v;
+        EXPECT_EQ(entry(name)->front().prop_units, "m s**-1");
+    }
+    EXPECT_EQ(entry("SHR01__")->front().data[0], 0.0);
+}
+
+TEST_F(GridTest, DivergenceFieldsComeFromTheLibraryAndNeedAPartnerPerLevel)
+{
+    useTable({row("u", "EDA"), row("v", "VV"), row("EDI", "EDI_OUT")});
+    for (int level : {850, 500}) {
+        add(grid("u", level, 4, 4, 100, 30, 1, [](double lon, double lat) { return lon - lat; }));
+        add(grid("v", level, 4, 4, 100, 30, 1, [](double lon, double lat) { return lon + 2 * lat; }));
+    }
+    run();
+    const auto* edi = entry("EDI__");
+    ASSERT_NE(edi, nullptr);
+    ASSERT_EQ(edi->size(), 2u);
+    EXPECT_EQ((*edi)[0].level, 500);
+    // The same computation through the library directly.
+    p_data u = grid("u", 500, 4, 4, 100, 30, 1, [](double lon, double lat) { return lon - lat; });
+    p_data v = grid("v", 500, 4, 4, 100, 30, 1, [](double lon, double lat) { return lon + 2 * lat; });
+    std::vector<double> direct(16, 0.0);
+    m_lib->cal_edi(direct.data(), u.data.data(), v.data.data(), u.lat.data(), u.lon.data(), 4, 4, 0, 9999.0);
+    EXPECT_EQ((*edi)[0].data, direct);
+
+    // One meridional record for two zonal ones: "data error", nothing read past it.
+    m_store.clear();
+    for (int level : {850, 500})
+        add(grid("u", level, 4, 4, 100, 30, 1, [](double, double) { return 1.0; }));
+    add(grid("v", 850, 4, 4, 100, 30, 1, [](double, double) { return 1.0; }));
+    ::testing::internal::CaptureStderr();
+    run();
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("data error"), std::string::npos);
+    ASSERT_NE(entry("EDI__"), nullptr);
+    EXPECT_EQ(entry("EDI__")->size(), 1u);
+}

@@ -276,28 +276,14 @@ bool dataProcess::touch_TD_DEPR(CachedData& store)
 bool dataProcess::touch_2D(CachedData& store)
 {
     KV_LOG_DEBUG("[PROCESS] CAL 2D ");
-    if (!wanted("2d__"))
-        return false;
-    std::vector<p_data>* temperature = input(store, {"TMP2M", "ETO2M"});
-    std::vector<p_data>* humidity = input(store, {"RH2M", "2R"});
-    const bool already = present(store, "TD2M");
-    if (!temperature || !humidity || humidity->empty())
-        return false;
-    std::vector<p_data> out;
-    for (const p_data& t : *temperature) {
-        const p_data& x = atLevel(*humidity, t.level);
-        if (!sameSize(t, {&x}))
-            continue;
-        p_data d = derived(t, "2d", "2 metre dewpoint temperature", "K");
-        d.data = pointwise(t, {&x}, [&](size_t i) {
-            const float dew = physicalQuantity::cal_TD(static_cast<float>(t.data[i]), static_cast<float>(x.data[i]));
-            return std::isfinite(dew) ? static_cast<double>(dew) : static_cast<double>(t.prop_fillValue);
-        });
-        out.push_back(std::move(d));
-    }
-    if (!already)
-        file(out, store);
-    return true;
+    return pairedByLevel(store,
+                         {"2d__", "TD2M", {{"TMP2M", "ETO2M"}, {"RH2M", "2R"}}, "2d", "2 metre dewpoint temperature", "K"},
+                         [](const p_data& t, const std::vector<const p_data*>& x, size_t i) {
+                             const float dew = physicalQuantity::cal_TD(static_cast<float>(t.data[i]),
+                                                                        static_cast<float>(x[0]->data[i]));
+                             // A humidity of 0 has no dew point.
+                             return std::isfinite(dew) ? static_cast<double>(dew) : static_cast<double>(t.prop_fillValue);
+                         });
 }
 
 namespace {
@@ -315,53 +301,21 @@ double specificHumidity(double t, double rh, double p)
 bool dataProcess::touch_Q(CachedData& store)
 {
     KV_LOG_DEBUG("[PROCESS] CAL Q ");
-    if (!wanted("Q__"))
-        return false;
-    std::vector<p_data>* tmp = input(store, {"TMP"});
-    std::vector<p_data>* rh = input(store, {"RH"});
-    const bool already = present(store, "Q");
-    if (!tmp || !rh || rh->empty())
-        return false;
-    std::vector<p_data> out;
-    for (const p_data& t : *tmp) {
-        const p_data& x = atLevel(*rh, t.level);
-        if (!sameSize(t, {&x}))
-            continue;
-        p_data q = derived(t, "Q", "specific humidity", "kg kg**-1");
-        const double m = t.prop_fillValue;
-        for (size_t i = 0; i < t.data.size(); ++i)
-            q.data[i] = t.data[i] != m && x.data[i] != m ? specificHumidity(t.data[i], x.data[i], t.level) : m;
-        out.push_back(std::move(q));
-    }
-    if (!already)
-        file(out, store);
-    return true;
+    return pairedByLevel(store, {"Q__", "Q", {{"TMP"}, {"RH"}}, "Q", "specific humidity", "kg kg**-1"},
+                         [](const p_data& t, const std::vector<const p_data*>& x, size_t i) {
+                             return specificHumidity(t.data[i], x[0]->data[i], t.level);
+                         });
 }
 
 bool dataProcess::touch_2Q_DEPR(CachedData& store)
 {
     KV_LOG_DEBUG("[PROCESS] CAL 2Q ");
-    if (!wanted("2Q__"))
-        return false;
-    std::vector<p_data>* temperature = input(store, {"TMP2M", "ETO2M"});
-    std::vector<p_data>* second = input(store, {"TD2M", "2D"});
-    std::vector<p_data>* pressure = input(store, {"SFPRES", "SPRE"});
-    const bool already = present(store, "Q2M");
-    if (!temperature || !second || !pressure || second->empty() || pressure->empty())
-        return false;
-    std::vector<p_data> out;
-    for (const p_data& t : *temperature) {
-        const p_data& x = atLevel(*second, t.level);
-        const p_data& p = atLevel(*pressure, t.level);
-        if (!sameSize(t, {&x, &p}))
-            continue;
-        p_data q = derived(t, "2Q", "2 metre specific humidity", "kg kg**-1");
-        q.data = pointwise(t, {&x, &p}, [&](size_t i) { return specificHumidity(t.data[i], x.data[i], p.data[i]); });
-        out.push_back(std::move(q));
-    }
-    if (!already)
-        file(out, store);
-    return true;
+    return pairedByLevel(store,
+                         {"2Q__", "Q2M", {{"TMP2M", "ETO2M"}, {"TD2M", "2D"}, {"SFPRES", "SPRE"}}, "2Q",
+                          "2 metre specific humidity", "kg kg**-1"},
+                         [](const p_data& t, const std::vector<const p_data*>& x, size_t i) {
+                             return specificHumidity(t.data[i], x[0]->data[i], x[1]->data[i]);
+                         });
 }
 
 bool dataProcess::touch_ERH2M(CachedData& store)
@@ -457,53 +411,23 @@ bool dataProcess::touch_EGH(CachedData& store)
 bool dataProcess::touch_QGS(CachedData& store)
 {
     KV_LOG_DEBUG("[PROCESS] CAL QGS ");
-    if (!wanted("QGS__"))
-        return false;
-    std::vector<p_data>* snow = input(store, {"QSNOW"});
-    std::vector<p_data>* graupel = input(store, {"QGRAUP"});
-    const bool already = present(store, "QGS");
-    if (!snow || !graupel || graupel->empty())
-        return false;
-    std::vector<p_data> out;
-    for (const p_data& s : *snow) {
-        const p_data& g = atLevel(*graupel, s.level);
-        if (!sameSize(s, {&g}))
-            continue;
-        p_data q = derived(s, "QGS", "", "");
-        q.data = pointwise(s, {&g}, [&](size_t i) { return s.data[i] + g.data[i]; });
-        out.push_back(std::move(q));
-    }
-    if (!already)
-        file(out, store);
-    return true;
+    return pairedByLevel(store, {"QGS__", "QGS", {{"QSNOW"}, {"QGRAUP"}}, "QGS", "", ""},
+                         [](const p_data& s, const std::vector<const p_data*>& g, size_t i) {
+                             return s.data[i] + g[0]->data[i];
+                         });
 }
 
 bool dataProcess::touch_NEW_W(CachedData& store)
 {
     KV_LOG_DEBUG("[PROCESS] CAL W NEW ");
-    if (!wanted("nw__"))
-        return false;
-    std::vector<p_data>* tmp = input(store, {"TMP"});
-    std::vector<p_data>* omega = input(store, {"OW"});
-    const bool already = present(store, "W");
-    if (!tmp || !omega || omega->empty())
-        return false;
-    std::vector<p_data> out;
-    for (const p_data& t : *tmp) {
-        const p_data& x = atLevel(*omega, t.level);
-        if (!sameSize(t, {&x}))
-            continue;
-        p_data w = derived(t, "nw", "Vertical velocity", "m *s-1");
-        w.nameOfFirstFixedSurface = "Isobaric surface";
-        w.data = pointwise(t, {&x}, [&](size_t i) {
-            return physicalQuantity::cal_W(static_cast<float>(x.data[i]), static_cast<float>(t.data[i]),
-                                           static_cast<float>(t.level));
-        });
-        out.push_back(std::move(w));
-    }
-    if (!already)
-        file(out, store);
-    return true;
+    // Filed under its surface name, not under its trigger key.
+    return pairedByLevel(store,
+                         {"nw__", "W", {{"TMP"}, {"OW"}}, "nw", "Vertical velocity", "m *s-1", "Isobaric surface"},
+                         [](const p_data& t, const std::vector<const p_data*>& x, size_t i) {
+                             return static_cast<double>(physicalQuantity::cal_W(static_cast<float>(x[0]->data[i]),
+                                                                                static_cast<float>(t.data[i]),
+                                                                                static_cast<float>(t.level)));
+                         });
 }
 
 bool dataProcess::touch_PT(CachedData& store)

@@ -17,7 +17,7 @@ bool wanted(const char* triggerKey)
     return true;
 }
 
-std::vector<p_data>* input(CachedData& store, std::initializer_list<const char*> names)
+std::vector<p_data>* input(CachedData& store, const std::vector<const char*>& names)
 {
     CsvFileParser* table = CsvFileParser::getInstance();
     std::vector<p_data>* found = nullptr;
@@ -85,7 +85,7 @@ void file(std::vector<p_data>& records, CachedData& store)
     records.clear();
 }
 
-bool sameSize(const p_data& t, std::initializer_list<const p_data*> partners)
+bool sameSize(const p_data& t, const std::vector<const p_data*>& partners)
 {
     for (const p_data* p : partners) {
         if (p->data.size() != t.data.size()) {

@@ -5,7 +5,6 @@
 
 #include "model/pdata.h"
 
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -17,7 +16,7 @@ bool wanted(const char* triggerKey);
 
 // The entry whose table row carries one of the names (the last in key
 // order), or null.
-std::vector<p_data>* input(CachedData& store, std::initializer_list<const char*> names);
+std::vector<p_data>* input(CachedData& store, const std::vector<const char*>& names);
 
 // The input itself supplies the quantity: an entry of that name whose first
 // record was not computed.
@@ -38,23 +37,68 @@ void file(std::vector<p_data>& records, CachedData& store);
 
 // True when every partner has the template's number of values; otherwise
 // says so and the template record is skipped.
-bool sameSize(const p_data& t, std::initializer_list<const p_data*> partners);
+bool sameSize(const p_data& t, const std::vector<const p_data*>& partners);
 
 // Pointwise output of one template record: value(i) for each point; a point
-// where the template or a partner holds its own fill value gets the
-// template's fill value.
+// where the template holds its fill value, or a partner its own or the
+// template's, gets the template's fill value.
 template <typename Value>
-std::vector<double> pointwise(const p_data& t, std::initializer_list<const p_data*> partners, Value value)
+std::vector<double> pointwise(const p_data& t, const std::vector<const p_data*>& partners, Value value)
 {
     std::vector<double> out(t.data.size());
     const double fill = t.prop_fillValue;
     for (size_t i = 0; i < out.size(); ++i) {
         bool missing = t.data[i] == fill;
         for (const p_data* p : partners)
-            missing = missing || p->data[i] == static_cast<double>(p->prop_fillValue);
+            missing = missing || p->data[i] == fill || p->data[i] == static_cast<double>(p->prop_fillValue);
         out[i] = missing ? fill : value(i);
     }
     return out;
+}
+
+// A derivation over each record of its first input, paired point by point
+// with the records of the other inputs at the same level.
+struct Paired {
+    const char* trigger;
+    const char* presentName;  // an input supplying it: computed, not filed; may be null
+    std::vector<std::vector<const char*>> inputs;  // alternatives per input, the template's first
+    const char* name;
+    const char* longName;
+    const char* units;
+    const char* surface = nullptr;  // surface name of the output; none by default
+};
+
+// compute(t, partners, i) gives point i; points with a fill value in any
+// input get the template's fill value.
+template <typename Compute>
+bool pairedByLevel(CachedData& store, const Paired& step, Compute compute)
+{
+    if (!wanted(step.trigger))
+        return false;
+    std::vector<std::vector<p_data>*> in;
+    for (const auto& names : step.inputs) {
+        std::vector<p_data>* e = input(store, names);
+        if (!e || (!in.empty() && e->empty()))
+            return false;
+        in.push_back(e);
+    }
+    const bool already = step.presentName && present(store, step.presentName);
+    std::vector<p_data> out;
+    for (const p_data& t : *in.front()) {
+        std::vector<const p_data*> partners;
+        for (size_t k = 1; k < in.size(); ++k)
+            partners.push_back(&atLevel(*in[k], t.level));
+        if (!sameSize(t, partners))
+            continue;
+        p_data d = derived(t, step.name, step.longName, step.units);
+        if (step.surface)
+            d.nameOfFirstFixedSurface = step.surface;
+        d.data = pointwise(t, partners, [&](size_t i) { return compute(t, partners, i); });
+        out.push_back(std::move(d));
+    }
+    if (!already)
+        file(out, store);
+    return true;
 }
 
 }  // namespace derivation

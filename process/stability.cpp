@@ -29,6 +29,27 @@ const p_data* fixedLevel(const std::vector<p_data>* records, int level)
     return found;
 }
 
+// Temperature and a second quantity at 850, 700 and 500 hPa, in that order
+// (t850, t700, t500, x850, x700, x500); false when any of them is missing.
+struct ThreeLevels {
+    std::vector<p_data>* second = nullptr;
+    const p_data *t850 = nullptr, *t700 = nullptr, *t500 = nullptr;
+    const p_data *x850 = nullptr, *x700 = nullptr, *x500 = nullptr;
+};
+
+bool threeLevels(CachedData& store, const char* secondName, ThreeLevels& l)
+{
+    std::vector<p_data>* tmp = input(store, {"TMP"});
+    l.second = input(store, {secondName});
+    l.t850 = fixedLevel(tmp, 850);
+    l.t700 = fixedLevel(tmp, 700);
+    l.t500 = fixedLevel(tmp, 500);
+    l.x850 = fixedLevel(l.second, 850);
+    l.x700 = fixedLevel(l.second, 700);
+    l.x500 = fixedLevel(l.second, 500);
+    return l.t850 && l.t700 && l.t500 && l.x850 && l.x700 && l.x500;
+}
+
 float celsius(double v)
 {
     return static_cast<float>(v) - kT0;
@@ -124,15 +145,15 @@ bool dataProcess::touch_AI(CachedData& store)
     }
     if (!wanted("ai__") || present(store, "AI"))
         return false;
-    std::vector<p_data>* tmp = input(store, {"TMP"});
-    std::vector<p_data>* td = input(store, {"TD"});
-    const p_data *t850 = fixedLevel(tmp, 850), *t700 = fixedLevel(tmp, 700), *t500 = fixedLevel(tmp, 500);
-    const p_data *d850 = fixedLevel(td, 850), *d700 = fixedLevel(td, 700), *d500 = fixedLevel(td, 500);
-    if (!t850 || !t700 || !t500 || !d850 || !d700 || !d500) {
+    ThreeLevels l;
+    if (!threeLevels(store, "TD", l)) {
         qDebug("data error");
-        qDebug("%d %d %d %d %d %d", t850 ? 1 : 0, t700 ? 1 : 0, t500 ? 1 : 0, d850 ? 1 : 0, d700 ? 1 : 0, d500 ? 1 : 0);
+        qDebug("%d %d %d %d %d %d", l.t850 ? 1 : 0, l.t700 ? 1 : 0, l.t500 ? 1 : 0, l.x850 ? 1 : 0, l.x700 ? 1 : 0,
+               l.x500 ? 1 : 0);
         return false;
     }
+    const p_data *t850 = l.t850, *t700 = l.t700, *t500 = l.t500, *d850 = l.x850, *d700 = l.x700, *d500 = l.x500;
+    std::vector<p_data>* td = l.second;
     std::vector<p_data> out = {indexRecord(td->back(), "ai", "AI Index", "K", t500->data.size(), [&](size_t i) {
         for (const p_data* r : {t850, d850, t700, t500, d700, d500})
             if (i >= r->data.size() || r->data[i] == kMissing)
@@ -151,14 +172,13 @@ bool dataProcess::touch_KI(CachedData& store)
     KV_LOG_DEBUG("[PROCESS] CAL KI ");
     if (!wanted("ki__") || present(store, "KI"))
         return false;
-    std::vector<p_data>* tmp = input(store, {"TMP"});
-    std::vector<p_data>* rh = input(store, {"RH"});
-    const p_data *t850 = fixedLevel(tmp, 850), *t700 = fixedLevel(tmp, 700), *t500 = fixedLevel(tmp, 500);
-    const p_data *r850 = fixedLevel(rh, 850), *r700 = fixedLevel(rh, 700), *r500 = fixedLevel(rh, 500);
-    if (!t850 || !t700 || !t500 || !r850 || !r700 || !r500) {
+    ThreeLevels l;
+    if (!threeLevels(store, "RH", l)) {
         KV_LOG_ERROR("[PROCESS] DATA ERROR ");
         return false;
     }
+    const p_data *t850 = l.t850, *t700 = l.t700, *t500 = l.t500, *r850 = l.x850, *r700 = l.x700;
+    std::vector<p_data>* rh = l.second;
     std::vector<p_data> out = {indexRecord(rh->back(), "ki", "KI Index", "K", t500->data.size(), [&](size_t i) {
         if (anyFill(i, {t500, t700, t850, r700, r850}))
             return static_cast<double>(kMissing);
@@ -175,14 +195,14 @@ bool dataProcess::touch_TT(CachedData& store)
     KV_LOG_DEBUG("[PROCESS] CAL TT ");
     if (!wanted("tt__") || present(store, "TT"))
         return false;
-    std::vector<p_data>* tmp = input(store, {"TMP"});
-    std::vector<p_data>* rh = input(store, {"RH"});
-    const p_data *t850 = fixedLevel(tmp, 850), *t700 = fixedLevel(tmp, 700), *t500 = fixedLevel(tmp, 500);
-    const p_data *r850 = fixedLevel(rh, 850), *r700 = fixedLevel(rh, 700), *r500 = fixedLevel(rh, 500);
-    if (!t850 || !t700 || !t500 || !r850 || !r700 || !r500) {
+    ThreeLevels l;
+    if (!threeLevels(store, "RH", l)) {
         qDebug("data error");
         return false;
     }
+    // The 700 hPa fields are required although the formula does not use them.
+    const p_data *t850 = l.t850, *t500 = l.t500, *r850 = l.x850;
+    std::vector<p_data>* rh = l.second;
     std::vector<p_data> out = {indexRecord(rh->back(), "tt", "tt Index", "K", t500->data.size(), [&](size_t i) {
         if (anyFill(i, {t500, t850, r850}))
             return static_cast<double>(kMissing);
@@ -228,14 +248,13 @@ bool dataProcess::touch_SI(CachedData& store)
     }
     if (!wanted("si__") || present(store, "SI"))
         return false;
-    std::vector<p_data>* tmp = input(store, {"TMP"});
-    std::vector<p_data>* td = input(store, {"TD"});
-    const p_data *t850 = fixedLevel(tmp, 850), *t700 = fixedLevel(tmp, 700), *t500 = fixedLevel(tmp, 500);
-    const p_data *d850 = fixedLevel(td, 850), *d700 = fixedLevel(td, 700), *d500 = fixedLevel(td, 500);
-    if (!t850 || !t700 || !t500 || !d850 || !d700 || !d500) {
+    ThreeLevels l;
+    if (!threeLevels(store, "TD", l)) {
         qDebug("data error");
         return false;
     }
+    const p_data *t850 = l.t850, *t500 = l.t500, *d850 = l.x850;
+    std::vector<p_data>* td = l.second;
     std::vector<p_data> out = {indexRecord(td->back(), "si", "S Index", "K", t500->data.size(), [&](size_t i) {
         if (i >= t850->data.size() || i >= d850->data.size())
             return static_cast<double>(kMissing);

@@ -336,24 +336,11 @@ bool dataProcess::touch_ERH2M(CachedData& store)
     std::vector<p_data>* dew = input(store, {"TD2M", "2D"});
     if (!temperature || !dew)
         return false;
-    bool complete = true;
-    for (size_t k = 0; k < temperature->size(); ++k) {
-        const p_data& t = (*temperature)[k];
-        const p_data* x = atPosition(*dew, k, t.level);
-        if (!x) {
-            complete = false;
-            break;
-        }
-        if (!sameSize(t, {x}))
-            continue;
-        p_data rh = derived(t, "erh2m", "2 metre relative humidity", "%");
-        rh.data = pointwise(t, {x}, [&](size_t i) {
-            return physicalQuantity::cal_RH(static_cast<float>(t.data[i]), static_cast<float>(x->data[i]));
-        });
-        out.push_back(std::move(rh));
-    }
-    file(out, store);
-    return complete;
+    return pairedByPosition(store, *temperature, *dew, "erh2m", "2 metre relative humidity", "%",
+                            [](const p_data& t, const p_data& x, size_t i) {
+                                return physicalQuantity::cal_RH(static_cast<float>(t.data[i]),
+                                                                static_cast<float>(x.data[i]));
+                            });
 }
 
 bool dataProcess::touch_DEPR2M(CachedData& store)
@@ -367,23 +354,8 @@ bool dataProcess::touch_DEPR2M(CachedData& store)
     std::vector<p_data>* dew = input(store, {"2D"});
     if (!temperature || !dew)
         return false;
-    std::vector<p_data> out;
-    bool complete = true;
-    for (size_t k = 0; k < temperature->size(); ++k) {
-        const p_data& t = (*temperature)[k];
-        const p_data* x = atPosition(*dew, k, t.level);
-        if (!x) {
-            complete = false;
-            break;
-        }
-        if (!sameSize(t, {x}))
-            continue;
-        p_data d = derived(t, "depr2m", "difference of 2m temperature and 2m dew point", "K");
-        d.data = pointwise(t, {x}, [&](size_t i) { return t.data[i] - x->data[i]; });
-        out.push_back(std::move(d));
-    }
-    file(out, store);
-    return complete;
+    return pairedByPosition(store, *temperature, *dew, "depr2m", "difference of 2m temperature and 2m dew point", "K",
+                            [](const p_data& t, const p_data& x, size_t i) { return t.data[i] - x.data[i]; });
 }
 
 bool dataProcess::touch_EGH(CachedData& store)

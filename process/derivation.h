@@ -101,4 +101,30 @@ bool pairedByLevel(CachedData& store, const Paired& step, Compute compute)
     return true;
 }
 
+// The k-th template record with the k-th partner record (then the partner of
+// its level, if any); a shorter partner sequence stops with "data error"
+// (false), keeping what was filed before.
+template <typename Compute>
+bool pairedByPosition(CachedData& store, const std::vector<p_data>& templ, const std::vector<p_data>& partner,
+                      const char* name, const char* longName, const char* units, Compute compute)
+{
+    std::vector<p_data> out;
+    bool complete = true;
+    for (size_t k = 0; k < templ.size(); ++k) {
+        const p_data& t = templ[k];
+        const p_data* x = atPosition(partner, k, t.level);
+        if (!x) {
+            complete = false;
+            break;
+        }
+        if (!sameSize(t, {x}))
+            continue;
+        p_data d = derived(t, name, longName, units);
+        d.data = pointwise(t, {x}, [&](size_t i) { return compute(t, *x, i); });
+        out.push_back(std::move(d));
+    }
+    file(out, store);
+    return complete;
+}
+
 }  // namespace derivation

@@ -145,8 +145,9 @@ void resample(const float* y, const float* p, int n, float fill, float* pe, floa
             continue;
         for (int i = 0; i + 1 < n; ++i) {
             if (p[i] >= pg && pg > p[i + 1]) {
-                out[k] = y[i] + (y[i + 1] - y[i]) * (logf(p[i]) - logf(pg)) /
-                                    (logf(p[i]) - logf(p[i + 1]));
+                const float span = logf(p[i]) - logf(p[i + 1]);
+                if (span != 0.0f)
+                    out[k] = y[i] + (y[i + 1] - y[i]) * (logf(p[i]) - logf(pg)) / span;
                 break;
             }
         }

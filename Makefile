@@ -5,7 +5,7 @@ JOBS ?= 2
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE ?= cmake
 
-.PHONY: all deps build build-asan demo test test-build test-asan clean
+.PHONY: all deps build build-asan demo test test-build test-asan test-fuzz fuzz clean
 
 all: build
 
@@ -29,9 +29,18 @@ test-build: build
 test-asan: build-asan
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
+# The fuzz targets (clang, in build-fuzz) over their seeds and kept
+# regression inputs: a replay, not a campaign.
+test-fuzz: deps
+	bash scripts/fuzz.sh replay
+
+# A bounded campaign: FUZZ_SECONDS (default 60) per target.
+fuzz: deps
+	FUZZ_SECONDS=$(or $(FUZZ_SECONDS),60) bash scripts/fuzz.sh run
+
 # Every test, in a normal build and under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
-test: test-build test-asan
+# UndefinedBehaviorSanitizer, then the fuzz replay.
+test: test-build test-asan test-fuzz
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz

@@ -6,6 +6,12 @@
 #include <cstdlib>
 
 static FatalCleanup s_cleanup = nullptr;
+static FatalExit s_exit = nullptr;
+
+void setFatalExit(FatalExit exitHook)
+{
+    s_exit = exitHook;
+}
 
 void setFatalCleanup(FatalCleanup cleanup)
 {
@@ -31,5 +37,7 @@ void fatal(int status, const QString& message, SourcePlace where, const QString&
         s_cleanup = nullptr;
         cleanup();
     }
+    if (FatalExit exitHook = s_exit)
+        exitHook(status & 0xff);
     std::exit(status & 0xff);
 }

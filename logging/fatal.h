@@ -25,3 +25,10 @@ struct SourcePlace {
 // its release here while the run holds it. Null removes the hook.
 using FatalCleanup = void (*)();
 void setFatalCleanup(FatalCleanup cleanup);
+
+// Called by fatal() instead of exiting, with the status it would exit with;
+// a harness that runs the program's code in-process sets one that unwinds
+// (throws) back to itself. The program sets none. If it returns, the
+// process exits as usual.
+using FatalExit = void (*)(int status);
+void setFatalExit(FatalExit exitHook);

@@ -2,6 +2,8 @@
 
 #include "logging/qlogger.h"
 
+#include <cmath>
+
 int32_t g_collect_number = 0;
 int64_t g_forcastTime = -1;
 
@@ -39,4 +41,10 @@ bool insertRecord(p_data record, CachedData* store)
     std::vector<p_data>& entry = store[member][variableKey(record)];
     entry.push_back(std::move(record));
     return true;
+}
+
+int32_t spacingCodeOf(double step)
+{
+    const double code = step / 0.125;
+    return std::isfinite(code) && std::fabs(code) < 2e9 ? static_cast<int32_t>(code) : 0;
 }

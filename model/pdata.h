@@ -58,6 +58,10 @@ std::string variableKey(const std::string& shortName, const std::string& surface
                         const std::string& levelType);
 std::string variableKey(const p_data& record);
 
+// A longitude step in eighths of a degree, as the grid keys use it; 0 for a
+// step that gives no such number (not finite, or past the int range).
+int32_t spacingCodeOf(double step);
+
 // Files a record in store[perturbationNumber] under its variable key,
 // appending to an existing entry. A member number outside 0..99 is not filed:
 // an error-level log line names the variable and the number, and the result

@@ -144,8 +144,7 @@ void cctvEcReader::setGrid(const Grid& grid, p_data& field)
     field.lat = m_varlats;
     field.xnum = static_cast<int32_t>(grid.xnum);
     field.ynum = static_cast<int32_t>(grid.ynum);
-    const double code = grid.dlon / 0.125;
-    field.dimDx = std::isfinite(code) && std::fabs(code) < 2e9 ? static_cast<int32_t>(code) : 0;
+    field.dimDx = spacingCodeOf(grid.dlon);
 }
 
 bool cctvEcReader::readField(ByteSource& file, p_data& field, GridWords gridWords, const char* headerError)

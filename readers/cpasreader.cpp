@@ -43,8 +43,10 @@ bool cpasReader::readFile(QString fileName)
         return false;
     }
     unsigned char bytes[32];
-    if (file.read(bytes, sizeof bytes) < sizeof bytes)
+    if (file.read(bytes, sizeof bytes) < sizeof bytes) {
+        reportBadSize(fileName, "shorter than its header", kReader);
         return false;
+    }
     const tagFYHead head = parseHeader(bytes);
     uint64_t count = 0;
     if (!sizeFits(head.lwidth, head.lheight, 4, file, &count)) {

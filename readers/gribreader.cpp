@@ -415,7 +415,7 @@ bool gribReader::readFile(QString fileName)
             complete = false;
             continue;
         }
-        record.dimDx = static_cast<int32_t>(step / 0.125f);
+        record.dimDx = spacingCodeOf(step);
         std::fflush(stdout);
         record.isFi = false;
         insert(std::move(record));

@@ -90,10 +90,15 @@ bool latlonReader::readFile(QString filename)
 
     uint64_t missing = 0;
     std::vector<int16_t> grid;
-    for (;;) {
+    for (bool first = true;; first = false) {
         unsigned char bytes[256];
-        if (file.read(bytes, sizeof bytes) < sizeof bytes)
+        const size_t got = file.read(bytes, sizeof bytes);
+        if (got < sizeof bytes) {
+            // The end of the file after a level is its regular end.
+            if (first || got > 0)
+                reportBadSize(filename, first ? "shorter than its header" : "ends inside a level header", kReader);
             break;
+        }
         const LLDF_HEADER h = parseHeader(bytes);
         const LATLON_DOMAIN& d = h.domain;
         // A full grid must fit the rest of the file; a packed one needs at
@@ -115,8 +120,7 @@ bool latlonReader::readFile(QString filename)
             lats.push_back(static_cast<double>(d.slat + static_cast<float>(d.rows - 1 - k) * d.dlat));
         p_data f = modelField("dbz", h.height_Ftime, lons, lats, 9999.0f);
         f.prop_units = "dbz";
-        const float code = d.dlon / 0.125f;
-        f.dimDx = std::isfinite(code) && std::fabs(code) < 2e9f ? static_cast<int32_t>(code) : 0;
+        f.dimDx = spacingCodeOf(d.dlon);
         if (h.compmode == 0 || h.compmode == 1) {
             if (h.amp == 0) {
                 KV_LOG_ERROR(QString("[latlonReader] %1: level %2 has scale 0; its values are the fill value")

@@ -155,6 +155,5 @@ int spacingCode(const std::vector<float>& lons)
     if (lons.size() < 2)
         return 0;
     const float step = std::fabs(lons.front() - lons.back()) / static_cast<float>(lons.size() - 1);
-    const float code = step / 0.125f;
-    return std::isfinite(code) && std::fabs(code) < 2e9f ? static_cast<int>(code) : 0;
+    return spacingCodeOf(step);
 }

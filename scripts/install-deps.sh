@@ -10,6 +10,7 @@ packages=(
   libnetcdf-dev netcdf-bin
   zlib1g-dev libbz2-dev bzip2 gzip
   libgtest-dev libgmock-dev
+  clang-14 libfuzzer-14-dev
 )
 
 missing=()

@@ -1,0 +1,394 @@
+// Damaged inputs of every kind, run through the program: each one ends with
+// its own status and a message on standard error, never with a crash or a
+// hang, and an output that was there before is either left byte for byte as
+// it was or replaced by a complete new file.
+#include "support/gribfiles.h"
+#include "support/modelfiles.h"
+#include "support/ncfile.h"
+#include "support/programdir.h"
+#include "support/tables.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+#include <netcdf.h>
+
+#include <cstring>
+#include <functional>
+
+namespace {
+
+struct BadCase {
+    const char* name;
+    QByteArray bytes;
+    int status;           // the exit status the program must end with
+    const char* message;  // text standard error must hold
+    QString inputName = "input.dat";
+};
+
+// A small field inside the tables' area.
+GribField smallField(int edition, const std::string& name = "t", long level = 850)
+{
+    GribField f;
+    f.edition = edition;
+    f.shortName = name;
+    f.level = level;
+    f.firstLon = 80;
+    f.firstLat = 60;
+    f.step = 5;
+    f.ni = 12;
+    f.nj = 10;
+    fillPattern(f);
+    return f;
+}
+
+QByteArray withBytes(QByteArray bytes, int at, const QByteArray& replacement)
+{
+    return bytes.replace(at, replacement.size(), replacement);
+}
+
+// A netCDF file built by `define` (in define mode) and `fill` (in data mode).
+QByteArray netcdfBytes(const QString& dir, const std::function<void(int)>& define,
+                       const std::function<void(int)>& fill = nullptr, int format = NC_NETCDF4)
+{
+    const QString path = dir + "/made.nc";
+    QFile::remove(path);
+    int nc = -1;
+    if (nc_create(path.toUtf8().constData(), format | NC_CLOBBER, &nc) != NC_NOERR)
+        return {};
+    define(nc);
+    nc_enddef(nc);
+    if (fill)
+        fill(nc);
+    nc_close(nc);
+    const QByteArray bytes = readAll(path);
+    QFile::remove(path);
+    return bytes;
+}
+
+int defAxis(int nc, const char* name, size_t length, const char* longName, int* dim)
+{
+    nc_def_dim(nc, name, length, dim);
+    int var = -1;
+    nc_def_var(nc, name, NC_FLOAT, 1, dim, &var);
+    if (longName)
+        nc_put_att_text(nc, var, "long_name", std::strlen(longName), longName);
+    return var;
+}
+
+void putFloats(int nc, const char* name, const std::vector<float>& values)
+{
+    int var = -1;
+    if (nc_inq_varid(nc, name, &var) == NC_NOERR)
+        nc_put_var_float(nc, var, values.data());
+}
+
+class BadInput : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_program = new ProgramDir;
+        const QStringList rows = {variableRow("t", "Isobaric surface", "", "TMP"),
+                                  variableRow("u", "", "", "U"), variableRow("t2", "", "", "T2"),
+                                  variableRow("tbb", "", "", "TBB"), variableRow("dbz", "", "", "DBZ")};
+        for (const char* type : {"grib", "cpefs", "grapscm", "cctv_ec", "cpas_bin", "latlon", "tjwrf_nc"}) {
+            s_program->writeConfig(QString("%1.csv").arg(type), tableText(QString(",0,%1,2.0").arg(type), "80,137,12,60", rows));
+            s_program->writeConfig(QString("%1-merge.csv").arg(type),
+                                   tableText(QString(",1,%1,2.0").arg(type), "80,137,12,60", rows));
+        }
+        // The output every case starts from: a complete file of an earlier run.
+        writeBytes(s_program->file("good.grib"), gribMessage(smallField(2)));
+        const RunResult r = s_program->run({"-i", s_program->file("good.grib"), "-o", s_program->file("before.nc"),
+                                            "-s", "grib.csv"});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        s_before = new QByteArray(readAll(s_program->file("before.nc")));
+        ASSERT_FALSE(s_before->isEmpty());
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_program;
+        delete s_before;
+    }
+
+    // Runs the program on the case's input with the given table, over a
+    // copy of the earlier output.
+    void convert(const BadCase& c, const QString& table)
+    {
+        const QString input = s_program->file(c.inputName);
+        ASSERT_TRUE(writeBytes(input, c.bytes));
+        check(c, {"-i", input, "-o", output(), "-s", table});
+        QFile::remove(input);
+    }
+
+    // Runs the program with the arguments over a copy of the earlier output.
+    void check(const BadCase& c, const QStringList& arguments) { check(c, arguments, *s_before); }
+
+    // As above over an earlier output of the given bytes.
+    void check(const BadCase& c, const QStringList& arguments, const QByteArray& before)
+    {
+        SCOPED_TRACE(c.name);
+        QFile::remove(output());
+        QFile::remove(output() + ".tmp");
+        ASSERT_TRUE(writeBytes(output(), before));
+        const RunResult r = s_program->run(arguments, QString(), 30000);
+        EXPECT_FALSE(r.crashed) << r.err.toStdString();
+        EXPECT_EQ(r.exitCode, c.status) << r.err.toStdString();
+        // A failed -p or -u job says why on standard output, as its other lines.
+        const QString said = c.status == 1 ? r.out + r.err : r.err;
+        EXPECT_TRUE(said.contains(QString::fromUtf8(c.message)))
+            << "standard error: " << r.err.toStdString() << "\nstandard output: " << r.out.toStdString();
+        if (c.status != 0) {
+            EXPECT_TRUE(readAll(output()) == before) << "the earlier output changed";
+        } else {
+            NcFile nc(output());
+            EXPECT_TRUE(nc.ok()) << "the new output cannot be read";
+        }
+        EXPECT_FALSE(QFile::exists(output() + ".tmp")) << "the lock was left behind";
+    }
+
+    static QString output() { return s_program->file("out.nc"); }
+
+    static ProgramDir* s_program;
+    static QByteArray* s_before;
+};
+
+ProgramDir* BadInput::s_program = nullptr;
+QByteArray* BadInput::s_before = nullptr;
+
+}  // namespace
+
+TEST_F(BadInput, Tables)
+{
+    const QString row = variableRow("t", "Isobaric surface", "", "TMP");
+    const std::vector<BadCase> cases = {
+        {"empty table", "", 255, "too old"},
+        {"title line only", "title\n", 255, "too old"},
+        {"settings row without a version", tableText(",0", "80,137,12,60", {row}), 255, "too old"},
+        {"version too old", tableText(",0,grib,1.0", "80,137,12,60", {row}), 255, "too old"},
+        {"version too new", tableText(",0,grib,9.0", "80,137,12,60", {row}), 255, "too new"},
+        {"area of three numbers", tableText(",0,grib,2.0", "80,137,12", {row}), 255, "area"},
+        {"area of words", tableText(",0,grib,2.0", "east,west,south,north", {row}), 255, "area"},
+        {"table ending in its settings row", tableText(",0,grib,2.0", "80,137,12,60", {}).left(60), 255, "too old"},
+        {"binary bytes", QByteArray("\x00\xff\xfe\x01GRIB\x00\x00\x80", 12).repeated(50), 255, "too old"},
+        {"variable row of five columns", tableText(",0,grib,2.0", "80,137,12,60", {"t,T,Isobaric surface,,x"}), 255,
+         ""},
+        {"area of a billion cells", tableText(",0,grib,2.0", "-1e9,1e9,-1e9,1e9", {row}), 0, "cannot be placed"},
+    };
+    const QString input = s_program->file("good.grib");
+    for (const BadCase& c : cases) {
+        s_program->writeConfig("bad.csv", c.bytes);
+        check(c, {"-i", input, "-o", output(), "-s", "bad.csv"});
+    }
+    check({"missing table", "", 255, "read  config error"}, {"-i", input, "-o", output(), "-s", "nosuch.csv"});
+}
+
+TEST_F(BadInput, TableUpgrades)
+{
+    const std::vector<BadCase> cases = {
+        {"row of ten fields", "t\ns\n,0,grib,2.0\na\n80,137,12,60\ng\nc\nt,T,Isobaric surface,pl,TMP,850,A,K,,\n", 1,
+         "config file format error"},
+        {"binary bytes", QByteArray("\x00\xff,\xfe\x01\n", 6).repeated(40), 1, "config file format error"},
+        {"empty old table", "", 0, ""},
+    };
+    for (const BadCase& c : cases) {
+        ASSERT_TRUE(writeBytes(s_program->file("old.csv"), c.bytes));
+        check(c, {"-u", "old.csv"});
+    }
+    check({"missing old table", "", 1, "old.csv"}, {"-u", "nosuch-old.csv"});
+}
+
+TEST_F(BadInput, GribFiles)
+{
+    const QByteArray g2 = gribMessage(smallField(2));
+    const QByteArray g1 = gribMessage(smallField(1));
+    const QByteArray ones(8, '\xff');
+    const std::vector<BadCase> cases = {
+        {"empty file", "", 0, ""},
+        {"magic only", "GRIB", 255, "ecCodes"},
+        {"edition 2 cut after its indicator section", g2.left(16), 255, "ecCodes"},
+        {"edition 2 cut in the middle", g2.left(g2.size() / 2), 255, "ecCodes"},
+        {"edition 2 cut before its end marker", g2.left(g2.size() - 4), 255, "ecCodes"},
+        {"edition 2 with a damaged end marker", withBytes(g2, g2.size() - 4, "7778"), 255, "ecCodes"},
+        {"edition 2 length of 2^64 - 1", withBytes(g2, 8, ones), 255, "ecCodes"},
+        {"edition 2 length of zero", withBytes(g2, 8, QByteArray(8, '\0')), 255, "ecCodes"},
+        {"edition 3", withBytes(g2, 7, "\x03"), 255, "ecCodes"},
+        {"edition 1 cut after its indicator section", g1.left(8), 255, "ecCodes"},
+        {"edition 1 cut in the middle", g1.left(g1.size() / 2), 255, "ecCodes"},
+        {"edition 1 length of 2^24 - 1", withBytes(g1, 4, ones.left(3)), 255, "ecCodes"},
+        {"garbage before a message", QByteArray(1000, 'x') + g2, 0, ""},
+        {"a message and a truncated one", g2 + g1.left(40), 255, "ecCodes"},
+        {"text without a message", QByteArray("no grib here\n").repeated(100), 0, ""},
+    };
+    for (const BadCase& c : cases)
+        convert({c.name, c.bytes, c.status, c.message, "input.grib"}, "grib.csv");
+
+    const QByteArray gz = gzipBytes(g2 + g1);
+    const QByteArray bz = bzip2Bytes(g2 + g1);
+    const std::vector<BadCase> compressed = {
+        {"gz that is not gzip, read as it stands", g2, 0, "", "input.grib.gz"},
+        {"gz cut in the middle", gz.left(gz.size() / 2), 0, "is damaged", "input.grib.gz"},
+        {"gz with garbage after the stream", gz + QByteArray(100, 'z'), 0, "", "input.grib.gz"},
+        {"gz header only", gz.left(10), 0, "is damaged", "input.grib.gz"},
+        {"bz2 that is not bzip2", g2, 0, "is damaged", "input.grib.bz2"},
+        {"bz2 cut in the middle", bz.left(bz.size() / 2), 0, "is damaged", "input.grib.bz2"},
+        {"bz2 with a damaged block", withBytes(bz, bz.size() / 2, "\x55\xaa\x55\xaa"), 0, "is damaged", "input.grib.bz2"},
+        {"bz2 magic only", "BZh9", 0, "is damaged", "input.grib.bz2"},
+    };
+    for (const BadCase& c : compressed)
+        convert(c, "grib.csv");
+
+    // Tables generated from damaged files.
+    for (const BadCase& c : {BadCase{"probe of a truncated message", g2.left(g2.size() / 2), 255, "ecCodes", "probe.grib"},
+                             BadCase{"probe of a gz that is not gzip, read as it stands", g2, 0, "", "probe.grib.gz"}}) {
+        ASSERT_TRUE(writeBytes(s_program->file(c.inputName), c.bytes));
+        check(c, {"-p", s_program->file(c.inputName)});
+    }
+}
+
+TEST_F(BadInput, RecordFiles)
+{
+    const QByteArray bz = bzip2Bytes(records(2, 301 * 181, recordValue));
+    const std::vector<std::pair<BadCase, QString>> cases = {
+        {{"cpefs empty file", "", 0, "is short"}, "cpefs.csv"},
+        {{"cpefs bz2 that is not bzip2", records(1, 100, recordValue), 0, "is short", "input.bz2"}, "cpefs.csv"},
+        {{"cpefs bz2 cut in the middle", bz.left(bz.size() / 2), 0, "is short", "input.bz2"}, "cpefs.csv"},
+        {{"grapscm bz2 magic only", "BZh9", 0, "is short", "input.bz2"}, "grapscm.csv"},
+        {{"grapscm short plain file", records(1, 1000, recordValue), 0, "is short"}, "grapscm.csv"},
+    };
+    for (const auto& [c, table] : cases)
+        convert(c, table);
+}
+
+TEST_F(BadInput, CctvFiles)
+{
+    const QByteArray good = cctvFile("104", "a b c d e 24 850", "", "4 3 100 103 30 32 1 1", std::vector<float>(12, 7.0f));
+    const QString name = "echirs_t2_2021061500_024.dat";
+    const std::vector<BadCase> cases = {
+        {"empty file", "", 0, "shorter than its identification", name},
+        {"identification only", good.left(120), 0, "shorter than its header", name},
+        {"cut in the second header line", good.left(250), 0, "shorter than its header", name},
+        {"grid of 2^20 x 2^20", cctvFile("104", "a b c d e 24 850", "", "1048576 1048576 100 103 30 32 1 1", {1, 2}), 0, "does not fit the file",
+         name},
+        {"negative grid", cctvFile("104", "a b c d e 24 850", "", "-4 3 100 103 30 32 1 1", {1, 2}), 0, "does not fit the file", name},
+        {"unknown format", cctvFile("999", "a b c d e 24 850", "", "4 3 100 103 30 32 1 1", {1, 2}), 0, "", name},
+        {"name of no known kind", good, 0, "", "other_t2_x.dat"},
+        {"fewer values than the grid", good.left(good.size() - 20), 0, "does not fit the file", name},
+        {"wind of fewer values than its two grids", cctvFile("113", "a b c d e 3 10", "1 1 100 101 30 31 2 2", "", {1, 2, 3}),
+         0, "", "zc_mwf_wind10_x.dat"},
+    };
+    for (const BadCase& c : cases)
+        convert(c, "cctv_ec.csv");
+}
+
+TEST_F(BadInput, CpasFiles)
+{
+    const std::vector<BadCase> cases = {
+        {"five bytes", "short", 0, "shorter than its header", "a.bin"},
+        {"header cut", cpasFile(4, 2, 70, 10, 78, 12, 0).left(20), 0, "shorter than its header", "a.bin"},
+        {"negative width", cpasFile(-4, 2, 70, 10, 78, 12, 0), 0, "does not fit the file", "a.bin"},
+        {"zero height", cpasFile(4, 0, 70, 10, 78, 12, 1), 0, "does not fit the file", "a.bin"},
+        {"grid of 2^20 x 2^20", cpasFile(1 << 20, 1 << 20, 70, 10, 78, 12, 0), 0, "does not fit the file", "a.bin"},
+        {"records cut in the middle", cpasFile(4, 2, 70, 10, 78, 12, 9, 50), 0, "is short", "a.bin"},
+    };
+    for (const BadCase& c : cases)
+        convert(c, "cpas_bin.csv");
+}
+
+TEST_F(BadInput, LatlonFiles)
+{
+    const std::vector<BadCase> cases = {
+        {"header cut", latlonHeader(2, 3, 10, 0, 500, false).left(100), 0, "shorter than its header", "r.bin"},
+        {"negative rows", latlonHeader(-2, 3, 10, 0, 500, false) + shorts({1, 2, 3}), 0, "does not fit the file", "r.bin"},
+        {"grid of 10^10 cells", latlonHeader(100000, 100000, 1, 0, 1, false) + shorts({1, 2}), 0, "does not fit the file", "r.bin"},
+        {"runs past the grid", latlonHeader(2, 3, 1, 1, 1, false) + shorts({1, 1, 4, 7, 8, 9, 10}), 0, "", "r.bin"},
+        {"packed grid of 2^40 cells", latlonHeader(1 << 20, 1 << 20, 1, 1, 1, false) + shorts({-1, -1, -1}), 0, "does not fit the file",
+         "r.bin"},
+        {"a further level announced but absent", latlonHeader(2, 3, 10, 0, 500, true) + shorts({1, 2, 3, 4, 5, 6}), 0,
+         "", "r.bin"},
+        {"values cut", latlonHeader(2, 3, 10, 0, 500, false) + shorts({1, 2}), 0, "does not fit the file", "r.bin"},
+    };
+    for (const BadCase& c : cases)
+        convert(c, "latlon.csv");
+}
+
+TEST_F(BadInput, NetcdfModelFiles)
+{
+    const QString dir = s_program->path();
+    auto model = [&](bool units, bool coordinates, size_t latValues) {
+        return netcdfBytes(
+            dir,
+            [&](int nc) {
+                int dims[2];
+                if (coordinates) {
+                    const float fill = -999.0f;
+                    for (int axis : {defAxis(nc, "lat", 3, nullptr, &dims[0]), defAxis(nc, "lon", 4, nullptr, &dims[1])}) {
+                        nc_put_att_text(nc, axis, "units", 3, "deg");
+                        nc_put_att_float(nc, axis, "_FillValue", NC_FLOAT, 1, &fill);
+                    }
+                } else {
+                    nc_def_dim(nc, "lat", 3, &dims[0]);
+                    nc_def_dim(nc, "lon", 4, &dims[1]);
+                }
+                int var = -1;
+                nc_def_var(nc, "t2", NC_FLOAT, 2, dims, &var);
+                if (units)
+                    nc_put_att_text(nc, var, "units", 1, "K");
+                const float fill = -999.0f;
+                nc_put_att_float(nc, var, "_FillValue", NC_FLOAT, 1, &fill);
+            },
+            [&](int nc) {
+                putFloats(nc, "lat", std::vector<float>(latValues, 30.0f));
+                putFloats(nc, "lon", {100, 101, 102, 103});
+                putFloats(nc, "t2", std::vector<float>(12, 280.0f));
+            });
+    };
+    const QByteArray good = model(true, true, 3);
+    const QByteArray classic = netcdfBytes(
+        dir, [](int nc) { int d; defAxis(nc, "lat", 3, nullptr, &d); }, nullptr, NC_CLASSIC_MODEL);
+    const QString name = "model_2021061500-012.nc";
+    const std::vector<BadCase> cases = {
+        {"text that is not netCDF", QByteArray("netcdf model {\n").repeated(20), 2, "netCDF", name},
+        {"empty file", "", 2, "netCDF", name},
+        {"netCDF-4 file cut after 200 bytes", good.left(200), 2, "netCDF", name},
+        {"netCDF-4 file cut in the middle", good.left(good.size() / 2), 2, "netCDF", name},
+        {"classic file cut", classic.left(classic.size() - 8), 2, "netCDF", name},
+        {"variable without units", model(false, true, 3), 2, "Attribute not found", name},
+        {"axes without coordinate variables", model(true, false, 3), 0, "", name},
+        {"name without a time", good, 0, "", "model.nc"},
+    };
+    for (const BadCase& c : cases)
+        convert(c, "tjwrf_nc.csv");
+}
+
+TEST_F(BadInput, OutputsToMerge)
+{
+    const QString dir = s_program->path();
+    // An output in the writer's layout, with the attributes it is given.
+    auto output = [&](bool axisNames, bool fill, size_t lonLength) {
+        return netcdfBytes(dir, [&](int nc) {
+            int dims[2];
+            defAxis(nc, "g0_lat_0", 3, axisNames ? "latitude" : nullptr, &dims[0]);
+            defAxis(nc, "g0_lon_0", lonLength, axisNames ? "longitude" : nullptr, &dims[1]);
+            int var = -1;
+            nc_def_var(nc, "TMP", NC_FLOAT, 2, dims, &var);
+            nc_put_att_text(nc, var, "nameOfFirstFixedSurface", 16, "Isobaric surface");
+            nc_put_att_text(nc, var, "indicatorOfTypeOfLevel", 0, "");
+            if (fill) {
+                const float f = 9999.0f;
+                nc_put_att_float(nc, var, "_FillValue", NC_FLOAT, 1, &f);
+            }
+        });
+    };
+    const QByteArray good = output(true, true, 4);
+    const std::vector<BadCase> cases = {
+        {"output that is not netCDF", QByteArray("not a netCDF file\n").repeated(30), 2, "netCDF"},
+        {"empty output", "", 2, "netCDF"},
+        {"output cut in the middle", s_before->left(s_before->size() / 2), 2, "netCDF"},
+        {"output cut after its signature", s_before->left(8), 2, "netCDF"},
+        {"output whose axes have no names", output(false, true, 4), 2, "Attribute not found"},
+        {"output variable without a fill value", output(true, false, 4), 2, "Attribute not found"},
+        {"output variable without its time attributes", output(true, true, 0), 2, "Attribute not found"},
+    };
+    for (const BadCase& c : cases)
+        check(c, {"-i", s_program->file("good.grib"), "-o", BadInput::output(), "-s", "grib-merge.csv"}, c.bytes);
+}

@@ -1,0 +1,34 @@
+// The GRIB reader and the table generation over one file: plain, or gzip or
+// bzip2 compressed by its first bytes. Messages are filtered and cut by the
+// shipped table.
+#include "harness.h"
+
+#include "readers/gribreader.h"
+#include "table/csvfileparser.h"
+
+#include <QFile>
+
+#include <cstdio>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    fuzz::setUp();
+    static const bool loaded = [] {
+        if (CsvFileParser::getInstance()->load(KELVANE_CONFIG_DIR "/default.csv") != 0) {
+            std::fprintf(stderr, "fuzz: the shipped table cannot be loaded\n");
+            std::abort();
+        }
+        return true;
+    }();
+    (void)loaded;
+
+    const fuzz::InputFile input(data, size, fuzz::nameFor(data, size, "input.grib"));
+    g_collect_number = 0;
+    g_forcastTime = -1;
+    fuzz::guarded([&] { gribReader().readFile(input.path()); });
+    const QString table = input.path() + ".csv";
+    fuzz::guarded([&] { gribReader().fileProbe(input.path(), table); });
+    QFile::remove(table);
+    return 0;
+}

@@ -1,0 +1,29 @@
+// The read-back of an existing output file, as a run with the overwrite
+// switch on does it, for one member and for three.
+#include "harness.h"
+
+#include "readers/ncreader.h"
+
+#include <memory>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    fuzz::setUp();
+    static const bool loaded = [] {
+        fuzz::loadTable("grib", true,
+                        {fuzz::row("t", "Isobaric surface", "", "TMP", "1000;850;500"),
+                         fuzz::row("2t", "Specified height level above ground", "", "T2M"),
+                         fuzz::row("u", "Isobaric surface", "", "U", "1000;850;500")});
+        return true;
+    }();
+    (void)loaded;
+
+    const fuzz::InputFile output(data, size, "output.nc");
+    g_forcastTime = -1;
+    for (int members : {0, 2}) {
+        g_collect_number = members;
+        auto store = std::make_unique<CachedData[]>(kMemberSlots);
+        fuzz::guarded([&] { ncReader().read(output.path().toStdString(), store.get()); });
+    }
+    return 0;
+}

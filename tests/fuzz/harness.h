@@ -1,0 +1,65 @@
+// What every fuzz target shares: the program's code run in-process, with a
+// fatal end of a run turned into an exception the target catches, inputs
+// written to temporary files the readers open by name, and tables loaded the
+// way the program loads them.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace fuzz {
+
+// fatal() inside a target: the status the program would have ended with.
+struct FatalEnd {
+    int status;
+};
+
+// Once per process: stdout to /dev/null, no log file, fatal() throwing
+// FatalEnd, a temporary directory under $TMPDIR (removed at exit).
+void setUp();
+
+// Runs `body`; a fatal() end inside it is an expected outcome, not a crash.
+template <typename Body>
+int guarded(Body body)
+{
+    try {
+        body();
+    } catch (const FatalEnd& end) {
+        return end.status;
+    }
+    return 0;
+}
+
+// The bytes as a file of the given name in the process's own temporary
+// directory, removed again when this goes.
+class InputFile {
+public:
+    InputFile(const uint8_t* data, size_t size, const QString& fileName);
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    const QString& path() const { return m_path; }
+
+private:
+    QString m_path;
+};
+
+// The name a file of that content would carry: `base` with ".gz" added for
+// gzip and ".bz2" for bzip2 content, so that one target reaches the plain
+// and the compressed forms.
+QString nameFor(const uint8_t* data, size_t size, const QString& base);
+
+// Loads a table through the program's parser: the shipped header lines,
+// the settings row (overwrite switch, file type, version 2.0), the area
+// 80..137 E, 12..60 N and the given variable rows.
+void loadTable(const QString& fileType, bool overwrite, const QStringList& rows);
+
+// A variable row: input short name, surface, level type, output name, levels.
+QString row(const QString& shortName, const QString& surface, const QString& levelType, const QString& newName,
+            const QString& levels = QString());
+
+}  // namespace fuzz

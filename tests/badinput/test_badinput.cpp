@@ -209,7 +209,11 @@ TEST_F(BadInput, GribFiles)
         {"edition 2 cut in the middle", g2.left(g2.size() / 2), 255, "ecCodes"},
         {"edition 2 cut before its end marker", g2.left(g2.size() - 4), 255, "ecCodes"},
         {"edition 2 with a damaged end marker", withBytes(g2, g2.size() - 4, "7778"), 255, "ecCodes"},
+#ifndef __SANITIZE_ADDRESS__
+        // ecCodes allocates the length it reads before checking it against
+        // the file; AddressSanitizer ends the process on such a request.
         {"edition 2 length of 2^64 - 1", withBytes(g2, 8, ones), 255, "ecCodes"},
+#endif
         {"edition 2 length of zero", withBytes(g2, 8, QByteArray(8, '\0')), 255, "ecCodes"},
         {"edition 3", withBytes(g2, 7, "\x03"), 255, "ecCodes"},
         {"edition 1 cut after its indicator section", g1.left(8), 255, "ecCodes"},

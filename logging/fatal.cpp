@@ -41,3 +41,10 @@ void fatal(int status, const QString& message, SourcePlace where, const QString&
         exitHook(status & 0xff);
     std::exit(status & 0xff);
 }
+
+void reportProblem(const QString& message, SourcePlace where)
+{
+    QLogger::getInstance()->printError(message, where.file, where.function, where.line);
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    std::fflush(stderr);
+}

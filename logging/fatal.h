@@ -32,3 +32,7 @@ void setFatalCleanup(FatalCleanup cleanup);
 // process exits as usual.
 using FatalExit = void (*)(int status);
 void setFatalExit(FatalExit exitHook);
+
+// A problem the run survives (a damaged or unusable input): logged at error
+// level and said on standard error, so that a user without logging sees it.
+void reportProblem(const QString& message, SourcePlace where);

@@ -41,6 +41,7 @@ bool cctvEcReader::readFile(QString fileName)
     const QStringList parts = fileName.mid(fileName.lastIndexOf('/') + 1).split('_');
     if (parts.size() < 3) {
         std::printf("listNameParts < 3\n");
+        reportInput(fileName, "the name does not have the form echirs_<name>_... or zc_mwf_<name>_...", kReader);
         return false;
     }
     QString name;
@@ -50,6 +51,7 @@ bool cctvEcReader::readFile(QString fileName)
         name = parts[2];
     else {
         std::printf("unknow file type\n");
+        reportInput(fileName, "the name does not have the form echirs_<name>_... or zc_mwf_<name>_...", kReader);
         return false;
     }
 
@@ -80,8 +82,10 @@ bool cctvEcReader::readFile(QString fileName)
         readfFileFormat112(file, field);
     else if (format == "113")
         readfFileFormat113(file, field);
-    else
+    else {
         std::printf("no function to deal with\n");
+        reportInput(fileName, QString("format %1 is not one of 104, 106, 112, 113; nothing is read").arg(format), kReader);
+    }
     std::fflush(stdout);
     reportMissingValues(fileName, m_missing, kReader);
     return true;

@@ -302,7 +302,9 @@ bool gribReader::readFile(QString fileName)
     GribMessages messages(fileName);
     bool complete = !messages.incomplete();
 
+    size_t messageCount = 0;
     while (grib_handle* raw = messages.next()) {
+        ++messageCount;
         Handle h(raw);
         p_data record;
 
@@ -419,6 +421,10 @@ bool gribReader::readFile(QString fileName)
         std::fflush(stdout);
         record.isFi = false;
         insert(std::move(record));
+    }
+    if (messageCount == 0 && !messages.incomplete()) {
+        reportProblem(QString("[READGIRB] %1 holds no GRIB message").arg(fileName), KV_HERE);
+        complete = false;
     }
     std::fflush(stdout);
     return complete;

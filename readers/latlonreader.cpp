@@ -18,7 +18,7 @@ constexpr uint64_t kMaxPackedCells = uint64_t(1) << 26;
 // Reads one level's stored integers into `grid` (rows x cols, row-major);
 // positions no record writes stay 0. Returns how many cells hold values
 // from the file or, packed, may hold them (all).
-uint64_t readLevel(ByteSource& file, const LLDF_HEADER& h, uint64_t cells, std::vector<int16_t>& grid)
+uint64_t readLevel(ByteSource& file, const LLDF_HEADER& h, uint64_t cells, std::vector<int16_t>& grid, bool& cut)
 {
     grid.assign(cells, 0);
     if (h.compmode == 0) {
@@ -49,6 +49,8 @@ uint64_t readLevel(ByteSource& file, const LLDF_HEADER& h, uint64_t cells, std::
             const int64_t pos = start + static_cast<int64_t>(k);
             if (pos >= 0 && static_cast<uint64_t>(pos) < cells)
                 grid[static_cast<size_t>(pos)] = i16le(&values[k * 2]);
+            else
+                cut = true;
         }
         if (got < static_cast<size_t>(n))
             break;
@@ -89,14 +91,19 @@ bool latlonReader::readFile(QString filename)
         return false;
 
     uint64_t missing = 0;
+    bool cut = false;        // run-length values past the grid were dropped
+    bool announced = false;  // the previous level said another one follows
     std::vector<int16_t> grid;
     for (bool first = true;; first = false) {
         unsigned char bytes[256];
         const size_t got = file.read(bytes, sizeof bytes);
         if (got < sizeof bytes) {
-            // The end of the file after a level is its regular end.
+            // The end of the file after a level is its regular end, unless
+            // that level announced another.
             if (first || got > 0)
                 reportBadSize(filename, first ? "shorter than its header" : "ends inside a level header", kReader);
+            else if (announced)
+                reportInput(filename, "ends before the level its last header announces", kReader);
             break;
         }
         const LLDF_HEADER h = parseHeader(bytes);
@@ -110,7 +117,7 @@ bool latlonReader::readFile(QString filename)
                           kReader);
             break;
         }
-        const uint64_t valid = readLevel(file, h, cells, grid);
+        const uint64_t valid = readLevel(file, h, cells, grid, cut);
         missing += cells - valid;
 
         std::vector<double> lons, lats;
@@ -135,9 +142,12 @@ bool latlonReader::readFile(QString filename)
             }
         }
         insert(std::move(f));
-        if (!(h.enablemultiLevel == 1 && h.index_nextbytes != 0))
+        announced = h.enablemultiLevel == 1 && h.index_nextbytes != 0;
+        if (!announced)
             break;
     }
+    if (cut)
+        reportInput(filename, "run-length records reach past the grid; the values past its end are dropped", kReader);
     reportMissingValues(filename, missing, kReader);
     g_forcastTime = 0;
     return true;

@@ -1,5 +1,6 @@
 #include "readers/modelfile.h"
 
+#include "logging/fatal.h"
 #include "logging/qlogger.h"
 
 #include <QFile>
@@ -128,9 +129,12 @@ void reportMissingValues(const QString& path, uint64_t missing, const char* read
 
 void reportBadSize(const QString& path, const QString& what, const char* reader)
 {
-    const QString message = QString("[%1] %2: %3; nothing is read for it").arg(reader, path, what);
-    QLogger::getInstance()->printError(message, __FILE_NAME__, reader, __LINE__);
-    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    reportInput(path, what + "; nothing is read for it", reader);
+}
+
+void reportInput(const QString& path, const QString& what, const char* reader)
+{
+    reportProblem(QString("[%1] %2: %3").arg(reader, path, what), SourcePlace{__FILE_NAME__, reader, __LINE__});
 }
 
 bool sizeFits(int64_t a, int64_t b, int bytesPerValue, const ByteSource& source, uint64_t* values)

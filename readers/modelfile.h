@@ -88,6 +88,8 @@ void reportMissingValues(const QString& path, uint64_t missing, const char* read
 
 // Says that a header's grid size cannot be right for the file.
 void reportBadSize(const QString& path, const QString& what, const char* reader);
+// Says what is wrong with an input the reader goes on with (or skips).
+void reportInput(const QString& path, const QString& what, const char* reader);
 
 // A grid of `a` x `b` values of `bytesPerValue` bytes that the rest of the
 // source can hold (zero, negative and overflowing sizes are refused).

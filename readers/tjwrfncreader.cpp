@@ -1,5 +1,6 @@
 #include "readers/tjwrfncreader.h"
 
+#include "logging/fatal.h"
 #include "logging/qlogger.h"
 #include "readers/ncinput.h"
 #include "table/csvfileparser.h"
@@ -101,10 +102,10 @@ void TjwrfNcReader::readFormNcfile(QString path, CachedData* in_data, int chs)
     std::string initialTime;
     int64_t forecastHour = -1;
     if (!timesFromName(path, initialTime, forecastHour))
-        logError(QString("[READ NC] %1: no initial time and forecast hour in the file name (expected "
-                         "name_YYYYMMDDHH-FFF.nc); forecast hour -1")
-                     .arg(path),
-                 __LINE__);
+        reportProblem(QString("[READ NC] %1: no initial time and forecast hour in the file name (expected "
+                              "name_YYYYMMDDHH-FFF.nc); forecast hour -1")
+                          .arg(path),
+                      SourcePlace{__FILE_NAME__, "readFormNcfile", __LINE__});
 
     CsvFileParser* table = CsvFileParser::getInstance();
     int variablesRead = 0;
@@ -144,6 +145,9 @@ void TjwrfNcReader::readFormNcfile(QString path, CachedData* in_data, int chs)
 
         if (lons->empty() || lats->empty()) {
             logError("[READ NC] data error", __LINE__);
+            reportProblem(QString("[READ NC] %1: %2 has no longitude or latitude values; it is not read")
+                              .arg(path, qName),
+                          SourcePlace{__FILE_NAME__, "readFormNcfile", __LINE__});
             continue;
         }
         const float inputFill = file.real(var, "_FillValue");

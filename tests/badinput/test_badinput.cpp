@@ -203,7 +203,7 @@ TEST_F(BadInput, GribFiles)
     const QByteArray g1 = gribMessage(smallField(1));
     const QByteArray ones(8, '\xff');
     const std::vector<BadCase> cases = {
-        {"empty file", "", 0, ""},
+        {"empty file", "", 0, "holds no GRIB message"},
         {"magic only", "GRIB", 255, "ecCodes"},
         {"edition 2 cut after its indicator section", g2.left(16), 255, "ecCodes"},
         {"edition 2 cut in the middle", g2.left(g2.size() / 2), 255, "ecCodes"},
@@ -221,7 +221,7 @@ TEST_F(BadInput, GribFiles)
         {"edition 1 length of 2^24 - 1", withBytes(g1, 4, ones.left(3)), 255, "ecCodes"},
         {"garbage before a message", QByteArray(1000, 'x') + g2, 0, ""},
         {"a message and a truncated one", g2 + g1.left(40), 255, "ecCodes"},
-        {"text without a message", QByteArray("no grib here\n").repeated(100), 0, ""},
+        {"text without a message", QByteArray("no grib here\n").repeated(100), 0, "holds no GRIB message"},
     };
     for (const BadCase& c : cases)
         convert({c.name, c.bytes, c.status, c.message, "input.grib"}, "grib.csv");
@@ -274,8 +274,8 @@ TEST_F(BadInput, CctvFiles)
         {"grid of 2^20 x 2^20", cctvFile("104", "a b c d e 24 850", "", "1048576 1048576 100 103 30 32 1 1", {1, 2}), 0, "does not fit the file",
          name},
         {"negative grid", cctvFile("104", "a b c d e 24 850", "", "-4 3 100 103 30 32 1 1", {1, 2}), 0, "does not fit the file", name},
-        {"unknown format", cctvFile("999", "a b c d e 24 850", "", "4 3 100 103 30 32 1 1", {1, 2}), 0, "", name},
-        {"name of no known kind", good, 0, "", "other_t2_x.dat"},
+        {"unknown format", cctvFile("999", "a b c d e 24 850", "", "4 3 100 103 30 32 1 1", {1, 2}), 0, "format 999", name},
+        {"name of no known kind", good, 0, "does not have the form", "other_t2_x.dat"},
         {"fewer values than the grid", good.left(good.size() - 20), 0, "does not fit the file", name},
         {"wind of fewer values than its two grids", cctvFile("113", "a b c d e 3 10", "1 1 100 101 30 31 2 2", "", {1, 2, 3}),
          0, "", "zc_mwf_wind10_x.dat"},
@@ -304,11 +304,11 @@ TEST_F(BadInput, LatlonFiles)
         {"header cut", latlonHeader(2, 3, 10, 0, 500, false).left(100), 0, "shorter than its header", "r.bin"},
         {"negative rows", latlonHeader(-2, 3, 10, 0, 500, false) + shorts({1, 2, 3}), 0, "does not fit the file", "r.bin"},
         {"grid of 10^10 cells", latlonHeader(100000, 100000, 1, 0, 1, false) + shorts({1, 2}), 0, "does not fit the file", "r.bin"},
-        {"runs past the grid", latlonHeader(2, 3, 1, 1, 1, false) + shorts({1, 1, 4, 7, 8, 9, 10}), 0, "", "r.bin"},
+        {"runs past the grid", latlonHeader(2, 3, 1, 1, 1, false) + shorts({1, 1, 4, 7, 8, 9, 10}), 0, "past the grid", "r.bin"},
         {"packed grid of 2^40 cells", latlonHeader(1 << 20, 1 << 20, 1, 1, 1, false) + shorts({-1, -1, -1}), 0, "does not fit the file",
          "r.bin"},
         {"a further level announced but absent", latlonHeader(2, 3, 10, 0, 500, true) + shorts({1, 2, 3, 4, 5, 6}), 0,
-         "", "r.bin"},
+         "ends before the level", "r.bin"},
         {"values cut", latlonHeader(2, 3, 10, 0, 500, false) + shorts({1, 2}), 0, "does not fit the file", "r.bin"},
     };
     for (const BadCase& c : cases)
@@ -357,8 +357,8 @@ TEST_F(BadInput, NetcdfModelFiles)
         {"netCDF-4 file cut in the middle", good.left(good.size() / 2), 2, "netCDF", name},
         {"classic file cut", classic.left(classic.size() - 8), 2, "netCDF", name},
         {"variable without units", model(false, true, 3), 2, "Attribute not found", name},
-        {"axes without coordinate variables", model(true, false, 3), 0, "", name},
-        {"name without a time", good, 0, "", "model.nc"},
+        {"axes without coordinate variables", model(true, false, 3), 0, "no longitude or latitude values", name},
+        {"name without a time", good, 0, "no initial time and forecast hour", "model.nc"},
     };
     for (const BadCase& c : cases)
         convert(c, "tjwrf_nc.csv");

@@ -12,6 +12,7 @@
 #include <netcdf.h>
 
 #include <algorithm>
+#include <utility>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -330,31 +331,31 @@ void nclWriter::writeFile(NC_DATA* members, int memberCount, bool ensemble, cons
     for (auto& [key, grid] : m_latlons) {
         if (grid.dimxId < 0 || grid.dimyId < 0)
             continue;
-        const QByteArray lat = QString("g0_lat_%1").arg(grid.latIndex).toLatin1();
-        const QByteArray lon = QString("g0_lon_%1").arg(grid.lonIndex).toLatin1();
-        ncCheck(nc_def_var(nc, lat.constData(), NC_FLOAT, 1, &grid.dimyId, &grid.dimyDataId),
-                "defining a latitude variable");
-        putText(nc, grid.dimyDataId, "long_name", "latitude");
-        putText(nc, grid.dimyDataId, "_CoordinateAxisType", "Lat");
-        putText(nc, grid.dimyDataId, "units", "degrees_north");
-        putFloat(nc, grid.dimyDataId, "Dj", grid.dx);
-        putFloat(nc, grid.dimyDataId, "Di", grid.dy);
-        putFloat(nc, grid.dimyDataId, "La2", grid.la2);
-        putFloat(nc, grid.dimyDataId, "La1", grid.la1);
-        putFloat(nc, grid.dimyDataId, "Lo2", grid.lo2);
-        putFloat(nc, grid.dimyDataId, "Lo1", grid.lo1);
-
-        ncCheck(nc_def_var(nc, lon.constData(), NC_FLOAT, 1, &grid.dimxId, &grid.dimxDataId),
-                "defining a longitude variable");
-        putText(nc, grid.dimxDataId, "long_name", "longitude");
-        putText(nc, grid.dimxDataId, "_CoordinateAxisType", "Lon");
-        putText(nc, grid.dimxDataId, "units", "degrees_east");
-        putFloat(nc, grid.dimxDataId, "Di", grid.dy);
-        putFloat(nc, grid.dimxDataId, "Dj", grid.dx);
-        putFloat(nc, grid.dimxDataId, "Lo2", grid.lo2);
-        putFloat(nc, grid.dimxDataId, "Lo1", grid.lo1);
-        putFloat(nc, grid.dimxDataId, "La2", grid.la2);
-        putFloat(nc, grid.dimxDataId, "La1", grid.la1);
+        // Both axes carry the grid's six numbers, each axis in its own order.
+        struct Axis {
+            const char* prefix;
+            int dim;
+            int* var;
+            const char* longName;
+            const char* type;
+            const char* units;
+            std::pair<const char*, float> numbers[6];
+        };
+        const Axis axes[] = {
+            {"g0_lat_%1", grid.dimyId, &grid.dimyDataId, "latitude", "Lat", "degrees_north",
+             {{"Dj", grid.dx}, {"Di", grid.dy}, {"La2", grid.la2}, {"La1", grid.la1}, {"Lo2", grid.lo2}, {"Lo1", grid.lo1}}},
+            {"g0_lon_%1", grid.dimxId, &grid.dimxDataId, "longitude", "Lon", "degrees_east",
+             {{"Di", grid.dy}, {"Dj", grid.dx}, {"Lo2", grid.lo2}, {"Lo1", grid.lo1}, {"La2", grid.la2}, {"La1", grid.la1}}},
+        };
+        for (const Axis& axis : axes) {
+            const QByteArray name = QString(axis.prefix).arg(grid.latIndex).toLatin1();
+            ncCheck(nc_def_var(nc, name.constData(), NC_FLOAT, 1, &axis.dim, axis.var), "defining a coordinate variable");
+            putText(nc, *axis.var, "long_name", axis.longName);
+            putText(nc, *axis.var, "_CoordinateAxisType", axis.type);
+            putText(nc, *axis.var, "units", axis.units);
+            for (const auto& [attribute, value] : axis.numbers)
+                putFloat(nc, *axis.var, attribute, value);
+        }
     }
 
     for (auto& [id, axis] : m_levels) {

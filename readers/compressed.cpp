@@ -49,6 +49,8 @@ Decompressed gunzipFile(const QString& path)
                 break;
             }
             result.bytes.insert(result.bytes.end(), chunk.begin(), chunk.begin() + n);
+            if (result.reads == 1 && gzdirect(in))
+                result.notCompressed = true;
             if (gzeof(in) || n == 0) {
                 result.complete = gzeof(in) != 0;
                 if (!result.complete)

@@ -11,10 +11,12 @@ struct Decompressed {
     bool opened = false;               // the compressed file could be opened
     bool complete = false;             // the stream ended cleanly
     QString error;                     // why it did not, when it did not
+    bool notCompressed = false;        // a ".gz" file that holds no gzip data, taken as it stands
 };
 
 // Decompresses a gzip file (several members in a row are read as one
-// stream). A read error stops at the damage.
+// stream). A read error stops at the damage. A file without gzip data is
+// taken as it stands, as zlib reads it, and flagged.
 Decompressed gunzipFile(const QString& path);
 
 // Decompresses a bzip2 file (several streams in a row are read as one).

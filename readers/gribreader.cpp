@@ -20,7 +20,77 @@
 #include <cstring>
 #include <memory>
 
+#include <unistd.h>
+
 namespace {
+
+// The product magics ecCodes takes a GRIB handle from; it reads the first
+// one it meets after the current position, whatever follows.
+bool isMagic(const unsigned char* p)
+{
+    return std::memcmp(p, "GRIB", 4) == 0 || std::memcmp(p, "BUDG", 4) == 0 || std::memcmp(p, "DIAG", 4) == 0 ||
+           std::memcmp(p, "TIDE", 4) == 0;
+}
+
+// The total length the indicator section of a GRIB message claims, 0 when it
+// does not tell one: another product, an unknown edition, or the edition-1
+// large-message form, whose length ecCodes works out from the sections.
+uint64_t claimedLength(const unsigned char* head, size_t have)
+{
+    if (have < 8 || std::memcmp(head, "GRIB", 4) != 0)
+        return 0;
+    if (head[7] == 1) {
+        const uint32_t length = uint32_t(head[4]) << 16 | uint32_t(head[5]) << 8 | head[6];
+        return (length & 0x800000u) ? 0 : length;
+    }
+    if (head[7] == 2 && have >= 16) {
+        uint64_t length = 0;
+        for (int i = 8; i < 16; ++i)
+            length = length << 8 | head[i];
+        return length;
+    }
+    return 0;
+}
+
+// A message ecCodes would read next and that claims more bytes than the
+// source holds from its start. ecCodes allocates the claimed length before
+// it finds the source too short, so such a message must not reach it.
+// `read(offset, buffer, n)` gives up to n bytes of a source of `size` bytes.
+struct Overlong {
+    bool found = false;
+    uint64_t offset = 0;   // where the message starts
+    uint64_t claimed = 0;  // the length it claims
+};
+
+template <typename Read>
+Overlong findOverlong(Read read, uint64_t from, uint64_t size)
+{
+    Overlong result;
+    // Messages usually follow each other directly: look at 16 bytes first,
+    // and scan further in larger windows only past bytes between messages.
+    constexpr size_t kHead = 16, kWindow = 65536;
+    std::vector<unsigned char> window(kHead);
+    uint64_t pos = from;
+    while (pos < size) {
+        const size_t n = read(pos, window.data(), window.size());
+        if (n < 4)
+            return result;
+        for (size_t i = 0; i + 4 <= n; ++i) {
+            if (!isMagic(&window[i]))
+                continue;
+            unsigned char head[kHead];
+            const size_t have = i + kHead <= n ? (std::memcpy(head, &window[i], kHead), kHead) : read(pos + i, head, kHead);
+            result.offset = pos + i;
+            result.claimed = claimedLength(head, have);
+            result.found = result.claimed > size - result.offset;
+            return result;
+        }
+        pos += n - 3;  // a magic may straddle two windows
+        if (window.size() < kWindow)
+            window.resize(kWindow);
+    }
+    return result;
+}
 
 // Where the messages of one input file come from: the open file itself, or
 // its content decompressed into memory.
@@ -50,6 +120,8 @@ public:
                 report(message);
                 m_damaged = true;
             }
+            if (d.notCompressed)
+                report(QString("[READGIRB] %1 is not gzip-compressed; it is read as a plain GRIB file").arg(fileName));
             m_buffer = std::move(d.bytes);
             m_next = m_buffer.data();
             m_left = m_buffer.size();
@@ -58,6 +130,8 @@ public:
             if (!m_file) {
                 report(QString("[READGIRB] openfile[%1]").arg(fileName));
                 m_failed = true;
+            } else {
+                m_fileSize = static_cast<uint64_t>(QFile(fileName).size());
             }
         }
         grib_multi_support_on(nullptr);
@@ -76,7 +150,7 @@ public:
     // of a compressed stream, where reading simply stops.
     grib_handle* next()
     {
-        if (m_failed)
+        if (m_failed || !lengthFits())
             return nullptr;
         int err = 0;
         grib_handle* h = nullptr;
@@ -105,6 +179,51 @@ public:
     bool incomplete() const { return m_failed || m_damaged; }
 
 private:
+    // Whether the next message fits in what is left of the input. One that
+    // does not ends the run as a message ecCodes cannot read would, except
+    // past the damage of a compressed stream, where reading simply stops.
+    bool lengthFits()
+    {
+        Overlong overlong;
+        uint64_t base = 0;
+        if (m_source == FromFile) {
+            const int fd = fileno(m_file);
+            const off_t at = ftello(m_file);
+            if (at < 0)
+                return true;
+            overlong = findOverlong(
+                [fd](uint64_t offset, unsigned char* buffer, size_t n) -> size_t {
+                    const ssize_t got = pread(fd, buffer, n, static_cast<off_t>(offset));
+                    return got > 0 ? static_cast<size_t>(got) : 0;
+                },
+                static_cast<uint64_t>(at), m_fileSize);
+        } else {
+            const unsigned char* next = m_next;
+            const size_t left = m_left;
+            base = static_cast<uint64_t>(m_next - m_buffer.data());
+            overlong = findOverlong(
+                [next, left](uint64_t offset, unsigned char* buffer, size_t n) -> size_t {
+                    const size_t got = offset < left ? std::min<uint64_t>(n, left - offset) : 0;
+                    if (got > 0)
+                        std::memcpy(buffer, next + offset, got);
+                    return got;
+                },
+                0, m_left);
+        }
+        if (!overlong.found)
+            return true;
+        if (m_damaged)
+            return false;
+        fatal(255,
+              QString("[READGIRB] %1 is cut short: the GRIB message at byte %2 claims %3 bytes, only %4 are left")
+                  .arg(m_fileName)
+                  .arg(base + overlong.offset)
+                  .arg(overlong.claimed)
+                  .arg(m_source == FromFile ? m_fileSize - overlong.offset : m_left - overlong.offset),
+              KV_HERE);
+        return false;
+    }
+
     // Logged and said on standard error: the run goes on without this input.
     static void report(const QString& message)
     {
@@ -116,6 +235,7 @@ private:
     Source m_source = FromFile;
     int m_traceNumber = 2;
     std::FILE* m_file = nullptr;
+    uint64_t m_fileSize = 0;
     std::vector<unsigned char> m_buffer;
     unsigned char* m_next = nullptr;
     size_t m_left = 0;

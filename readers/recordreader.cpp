@@ -9,9 +9,7 @@
 
 #include <cstdio>
 
-namespace {
-
-RecordLayout cpefsLayout()
+RecordLayout cpefsReader::layout()
 {
     return {"cpefsReader",
             "cpefs",
@@ -30,7 +28,7 @@ RecordLayout cpefsLayout()
             true};
 }
 
-RecordLayout grapsLayout()
+RecordLayout grapsCmReader::layout()
 {
     return {"grapsCmReader",
             "grapes",
@@ -47,8 +45,6 @@ RecordLayout grapsLayout()
             false};
 }
 
-}  // namespace
-
 RecordFileReader::RecordFileReader(RecordLayout layout) : m_layout(std::move(layout))
 {
     m_varNames = m_layout.vars3d;
@@ -60,9 +56,9 @@ RecordFileReader::RecordFileReader(RecordLayout layout) : m_layout(std::move(lay
         m_varlats.push_back(m_layout.lat0 + j * m_layout.dlat);
 }
 
-cpefsReader::cpefsReader() : RecordFileReader(cpefsLayout()) {}
+cpefsReader::cpefsReader() : RecordFileReader(layout()) {}
 
-grapsCmReader::grapsCmReader() : RecordFileReader(grapsLayout()) {}
+grapsCmReader::grapsCmReader() : RecordFileReader(layout()) {}
 
 float grapsCmReader::be2se(float value)
 {

@@ -50,11 +50,13 @@ private:
 class cpefsReader : public RecordFileReader {
 public:
     cpefsReader();
+    static RecordLayout layout();
 };
 
 class grapsCmReader : public RecordFileReader {
 public:
     grapsCmReader();
+    static RecordLayout layout();
     // Byte order reversal of a 32-bit float.
     static float be2se(float value);
 };

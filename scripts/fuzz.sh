@@ -64,8 +64,7 @@ for t in "${targets[@]}"; do
   exe="$fuzzers/$t"
   inputs=("$seeds/$t")
   [[ -d "tests/fuzz/regressions/$t" ]] && inputs+=("$root/tests/fuzz/regressions/$t")
-  # The record files are read into every field of their fixed grids, whatever
-  # their size: these targets need room.
+  # Room for the large grids a valid header may announce.
   limits=(-rss_limit_mb=4096 -malloc_limit_mb=4096 -timeout=60)
   if [[ "$mode" == replay ]]; then
     files=()

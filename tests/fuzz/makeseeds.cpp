@@ -82,11 +82,13 @@ int main(int argc, char** argv)
     south.firstLat = 15;
     put("fuzz_grib", "south-to-north.grib", messages({south}));
 
-    const size_t cpefsValues = 693 * 453, grapsValues = 301 * 181;
-    put("fuzz_cpefs", "short.dat", records(1, 64, recordValue));
-    put("fuzz_cpefs", "one-record.dat", records(1, cpefsValues / 64, recordValue));
-    put("fuzz_grapscm", "short.dat", records(2, 64, recordValue));
-    put("fuzz_grapscm", "one-record.dat", records(1, grapsValues / 16, recordValue));
+    // The record targets read a shrunken grid of 7 x 5 points and 11 records.
+    const size_t recordValues = 7 * 5;
+    for (const char* target : {"fuzz_cpefs", "fuzz_grapscm"}) {
+        put(target, "full.dat", records(11, recordValues, recordValue));
+        put(target, "upper-air-only.dat", records(9, recordValues, recordValue));
+        put(target, "short.dat", records(2, recordValues / 2, recordValue));
+    }
 
     put("fuzz_cctv_ec", "grid104.dat",
         cctvFile("104", "a b c d e 24 850", "", "4 3 100 103 30 32 1 1", std::vector<float>(12, 7.0f)));

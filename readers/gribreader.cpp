@@ -52,44 +52,99 @@ uint64_t claimedLength(const unsigned char* head, size_t have)
     return 0;
 }
 
-// A message ecCodes would read next and that claims more bytes than the
-// source holds from its start. ecCodes allocates the claimed length before
-// it finds the source too short, so such a message must not reach it.
-// `read(offset, buffer, n)` gives up to n bytes of a source of `size` bytes.
-struct Overlong {
-    bool found = false;
-    uint64_t offset = 0;   // where the message starts
-    uint64_t claimed = 0;  // the length it claims
-};
-
-template <typename Read>
-Overlong findOverlong(Read read, uint64_t from, uint64_t size)
+// Whether a GRIB 2 section may follow another: 1 first, then 2 to 7 in
+// order, where 2, 3 or 4 may start a further field after 7, and the end
+// marker (8) after 7.
+bool mayFollow(int previous, int section)
 {
-    Overlong result;
+    switch (previous) {
+    case 0: return section == 1;
+    case 1: return section == 2 || section == 3;
+    case 7: return section == 2 || section == 3 || section == 4 || section == 8;
+    default: return section == previous + 1 && section <= 7;
+    }
+}
+
+// What is wrong with the message ecCodes would read next from a source of
+// `size` bytes, read from `from` on by `read(offset, buffer, n)` (up to n
+// bytes); empty when nothing is. Two faults are caught before ecCodes sees
+// them: a message claiming more bytes than the source holds from its start
+// (ecCodes allocates the claimed length first), and a GRIB 2 message whose
+// sections do not lead in their order to its end marker (ecCodes' multi-field
+// reading then frees a message it goes on reading). Offsets in the text are
+// counted from `base`.
+template <typename Read>
+QString nextMessageFault(Read read, uint64_t from, uint64_t size, uint64_t base)
+{
     // Messages usually follow each other directly: look at 16 bytes first,
     // and scan further in larger windows only past bytes between messages.
     constexpr size_t kHead = 16, kWindow = 65536;
     std::vector<unsigned char> window(kHead);
-    uint64_t pos = from;
-    while (pos < size) {
+    uint64_t start = size;
+    unsigned char head[kHead];
+    size_t have = 0;
+    for (uint64_t pos = from; pos < size && start == size;) {
         const size_t n = read(pos, window.data(), window.size());
         if (n < 4)
-            return result;
+            return QString();
         for (size_t i = 0; i + 4 <= n; ++i) {
-            if (!isMagic(&window[i]))
-                continue;
-            unsigned char head[kHead];
-            const size_t have = i + kHead <= n ? (std::memcpy(head, &window[i], kHead), kHead) : read(pos + i, head, kHead);
-            result.offset = pos + i;
-            result.claimed = claimedLength(head, have);
-            result.found = result.claimed > size - result.offset;
-            return result;
+            if (isMagic(&window[i])) {
+                start = pos + i;
+                have = i + kHead <= n ? (std::memcpy(head, &window[i], kHead), kHead) : read(start, head, kHead);
+                break;
+            }
         }
         pos += n - 3;  // a magic may straddle two windows
         if (window.size() < kWindow)
             window.resize(kWindow);
     }
-    return result;
+    const uint64_t claimed = start < size ? claimedLength(head, have) : 0;
+    if (claimed == 0)
+        return QString();
+    const QString at = QString::number(base + start);
+    if (claimed > size - start)
+        return QString("is cut short: the GRIB message at byte %1 claims %2 bytes, only %3 are left")
+            .arg(at)
+            .arg(claimed)
+            .arg(size - start);
+    if (head[7] != 2)
+        return QString();
+
+    // Walk the sections: each starts with its length (4 bytes) and number.
+    const uint64_t end = start + claimed;
+    uint64_t pos = start + kHead;
+    int previous = 0;
+    for (;;) {
+        unsigned char section[5];
+        const size_t got = read(pos, section, end - pos < 5 ? end - pos : 5);
+        if (got >= 4 && std::memcmp(section, "7777", 4) == 0 && pos + 4 == end) {
+            if (mayFollow(previous, 8))
+                return QString();
+            return QString("is damaged: the GRIB message at byte %1 ends after section %2").arg(at).arg(previous);
+        }
+        if (got < 5)
+            return QString("is damaged: the sections of the GRIB message at byte %1 do not end with its end marker "
+                           "at byte %2")
+                .arg(at)
+                .arg(base + end - 4);
+        const uint64_t length = uint64_t(section[0]) << 24 | uint64_t(section[1]) << 16 | uint64_t(section[2]) << 8 |
+                                section[3];
+        const int number = section[4];
+        if (!mayFollow(previous, number))
+            return QString("is damaged: the GRIB message at byte %1 has section %2 after section %3 at byte %4")
+                .arg(at)
+                .arg(number)
+                .arg(previous)
+                .arg(base + pos);
+        if (length < 5 || length > end - 4 - pos)
+            return QString("is damaged: section %1 of the GRIB message at byte %2 claims %3 bytes, past the "
+                           "message's end")
+                .arg(number)
+                .arg(at)
+                .arg(length);
+        pos += length;
+        previous = number;
+    }
 }
 
 // Where the messages of one input file come from: the open file itself, or
@@ -150,15 +205,18 @@ public:
     // of a compressed stream, where reading simply stops.
     grib_handle* next()
     {
-        if (m_failed || !lengthFits())
+        if (m_failed || !nextIsSound())
             return nullptr;
         int err = 0;
         grib_handle* h = nullptr;
         if (m_source == FromFile) {
             h = grib_handle_new_from_file(nullptr, m_file, &err);
         } else {
+            // ecCodes moves past a multi-field message with its first field
+            // and hands out the others on the calls that follow, so it is
+            // asked again after the last byte until it has none left.
             void* data = m_next;
-            h = m_left > 0 ? grib_handle_new_from_multi_message(nullptr, &data, &m_left, &err) : nullptr;
+            h = grib_handle_new_from_multi_message(nullptr, &data, &m_left, &err);
             m_next = static_cast<unsigned char*>(data);
         }
         if (err != 0) {
@@ -179,48 +237,40 @@ public:
     bool incomplete() const { return m_failed || m_damaged; }
 
 private:
-    // Whether the next message fits in what is left of the input. One that
-    // does not ends the run as a message ecCodes cannot read would, except
-    // past the damage of a compressed stream, where reading simply stops.
-    bool lengthFits()
+    // Whether the next message can be given to ecCodes. A cut-short or
+    // damaged one ends the run as a message ecCodes cannot read would,
+    // except past the damage of a compressed stream, where reading simply
+    // stops.
+    bool nextIsSound()
     {
-        Overlong overlong;
-        uint64_t base = 0;
+        QString fault;
         if (m_source == FromFile) {
             const int fd = fileno(m_file);
             const off_t at = ftello(m_file);
             if (at < 0)
                 return true;
-            overlong = findOverlong(
+            fault = nextMessageFault(
                 [fd](uint64_t offset, unsigned char* buffer, size_t n) -> size_t {
                     const ssize_t got = pread(fd, buffer, n, static_cast<off_t>(offset));
                     return got > 0 ? static_cast<size_t>(got) : 0;
                 },
-                static_cast<uint64_t>(at), m_fileSize);
+                static_cast<uint64_t>(at), m_fileSize, 0);
         } else {
             const unsigned char* next = m_next;
             const size_t left = m_left;
-            base = static_cast<uint64_t>(m_next - m_buffer.data());
-            overlong = findOverlong(
+            fault = nextMessageFault(
                 [next, left](uint64_t offset, unsigned char* buffer, size_t n) -> size_t {
                     const size_t got = offset < left ? std::min<uint64_t>(n, left - offset) : 0;
                     if (got > 0)
                         std::memcpy(buffer, next + offset, got);
                     return got;
                 },
-                0, m_left);
+                0, m_left, static_cast<uint64_t>(m_next - m_buffer.data()));
         }
-        if (!overlong.found)
+        if (fault.isEmpty())
             return true;
-        if (m_damaged)
-            return false;
-        fatal(255,
-              QString("[READGIRB] %1 is cut short: the GRIB message at byte %2 claims %3 bytes, only %4 are left")
-                  .arg(m_fileName)
-                  .arg(base + overlong.offset)
-                  .arg(overlong.claimed)
-                  .arg(m_source == FromFile ? m_fileSize - overlong.offset : m_left - overlong.offset),
-              KV_HERE);
+        if (!m_damaged)
+            fatal(255, QString("[READGIRB] %1 %2").arg(m_fileName, fault), KV_HERE);
         return false;
     }
 

@@ -35,7 +35,55 @@ double inputAt(const GribField& f, double lon, double lat)
     return std::nan("");
 }
 
+uint32_t be32(const QByteArray& b, int at)
+{
+    return uint32_t(uint8_t(b[at])) << 24 | uint32_t(uint8_t(b[at + 1])) << 16 | uint32_t(uint8_t(b[at + 2])) << 8 |
+           uint8_t(b[at + 3]);
+}
+
+// A GRIB 2 message of several fields sharing sections 1 to 3: the sections 4
+// to 7 of each single-field message after the first, with the level of
+// each, and one indicator section of the total length.
+QByteArray multiFieldMessage(const std::vector<QByteArray>& singles)
+{
+    QByteArray out = singles.front().left(singles.front().size() - 4);
+    for (size_t m = 1; m < singles.size(); ++m) {
+        const QByteArray& g = singles[m];
+        int pos = 16;
+        while (pos + 5 <= g.size() && g[pos + 4] != 4)
+            pos += static_cast<int>(be32(g, pos));
+        out += g.mid(pos, g.size() - 4 - pos);
+    }
+    out += "7777";
+    const uint64_t total = static_cast<uint64_t>(out.size());
+    for (int i = 0; i < 8; ++i)
+        out[8 + i] = char(total >> (56 - 8 * i));
+    return out;
+}
+
 }  // namespace
+
+TEST_F(GribTest, MultiFieldMessagesGiveEachField)
+{
+    useTable("80,137,12,60", {variableRow("t", kIsobaric, "", "TMP")});
+    GribField t500 = eastAsia("t", 500);
+    fillPattern(t500, 40);
+    const QByteArray multi =
+        multiFieldMessage({gribMessage(eastAsia("t", 850)), gribMessage(t500), gribMessage(eastAsia("t", 300))});
+    for (const QString& name : {QString("multi.grib2"), QString("multi.grib2.gz")}) {
+        gribReader r;
+        r.readFile(file(name, name.endsWith(".gz") ? gzipBytes(multi + multi) : multi + multi));
+        const auto* t = records(r, "t_Isobaric surface_");
+        ASSERT_NE(t, nullptr) << name.toStdString();
+        ASSERT_EQ(t->size(), 6u) << name.toStdString();
+        EXPECT_EQ((*t)[0].level, 850);
+        EXPECT_EQ((*t)[1].level, 500);
+        EXPECT_EQ((*t)[2].level, 300);
+        EXPECT_EQ((*t)[4].level, 500);
+        EXPECT_NE((*t)[0].data, (*t)[1].data);
+        EXPECT_EQ((*t)[1].data, (*t)[4].data);
+    }
+}
 
 TEST_F(GribTest, CutsTheAreaOnTheInputGridWithRowsFromTheStartLatitude)
 {

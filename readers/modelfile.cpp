@@ -54,9 +54,11 @@ size_t ByteSource::read(unsigned char* buffer, size_t size, int* status)
         m_position += n;
         return n;
     }
-    if (m_ended) {
+    // bzip2 may not be read again after its stream ended or failed: every
+    // later read gives nothing, with the status the stream stopped with.
+    if (m_stopped != BZ_OK) {
         if (status)
-            *status = BZ_STREAM_END;
+            *status = m_stopped;
         return 0;
     }
     size_t total = 0;
@@ -67,8 +69,7 @@ size_t ByteSource::read(unsigned char* buffer, size_t size, int* status)
         if (n > 0)
             total += static_cast<size_t>(n);
         if (err != BZ_OK) {
-            if (err == BZ_STREAM_END)
-                m_ended = true;
+            m_stopped = err;
             if (status)
                 *status = err;
             break;

@@ -74,7 +74,7 @@ private:
     Kind m_kind = Kind::Plain;
     uint64_t m_size = 0;
     uint64_t m_position = 0;
-    bool m_ended = false;
+    int m_stopped = 0;  // BZ_OK while the bzip2 stream may still be read
 };
 
 // The field a model-file reader builds, with the fixed values every such

@@ -4,13 +4,165 @@
 
 #include <netcdf.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+// Walks the header of a classic-format file (CDF-1, CDF-2 or CDF-5) before
+// the netCDF library opens it. The library copies names of such files into
+// the caller's NC_MAX_NAME + 1 bytes whatever their length, allocates the
+// lengths and counts it reads before checking them against the file, and
+// takes a header that runs past the end of the file as if zeros followed.
+// Every header the library writes lies within its file and names nothing
+// longer than NC_MAX_NAME, so a file breaking either rule is damaged and is
+// refused here. A tag or type this walk does not know is left to the
+// library to refuse.
+class ClassicHeader {
+public:
+    explicit ClassicHeader(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
+    {
+        struct stat st {};
+        if (m_fd >= 0 && ::fstat(m_fd, &st) == 0)
+            m_size = static_cast<uint64_t>(st.st_size);
+    }
+    ~ClassicHeader()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    ClassicHeader(const ClassicHeader&) = delete;
+    ClassicHeader& operator=(const ClassicHeader&) = delete;
+
+    // What is wrong with the header; empty when nothing is or the file is
+    // not of the classic format.
+    QString fault()
+    {
+        unsigned char magic[4];
+        if (m_fd < 0 || !bytes(magic, 4) || std::memcmp(magic, "CDF", 3) != 0 ||
+            (magic[3] != 1 && magic[3] != 2 && magic[3] != 5))
+            return QString();
+        m_countSize = magic[3] == 5 ? 8 : 4;
+        const uint64_t offsetSize = magic[3] == 1 ? 4 : 8;
+        walk(offsetSize);
+        if (m_longest > NC_MAX_NAME)
+            return QString("its header holds a name of %1 bytes, more than %2").arg(m_longest).arg(NC_MAX_NAME);
+        if (m_pastEnd)
+            return QString("its header runs past the end of the file");
+        return QString();
+    }
+
+private:
+    // Dimensions (name, length), global attributes, variables (name,
+    // dimension ids, attributes, type, size, data offset), up to the first
+    // fault.
+    void walk(uint64_t offsetSize)
+    {
+        uint64_t n = 0;
+        if (!skip(m_countSize) || !list(0x0A, n))  // after the number of records
+            return;
+        for (uint64_t i = 0; i < n; ++i)
+            if (!name() || !skip(m_countSize))
+                return;
+        if (!attributes() || !list(0x0B, n))
+            return;
+        for (uint64_t i = 0; i < n; ++i) {
+            uint64_t dims = 0;
+            if (!name() || !count(dims) || !skip(dims, m_countSize) || !attributes() || !skip(4 + m_countSize + offsetSize))
+                return;
+        }
+    }
+
+    bool fits(uint64_t n)
+    {
+        if (n > m_size - m_pos) {
+            m_pastEnd = true;
+            return false;
+        }
+        return true;
+    }
+    bool bytes(unsigned char* out, size_t n)
+    {
+        if (!fits(n) || ::pread(m_fd, out, n, static_cast<off_t>(m_pos)) != static_cast<ssize_t>(n))
+            return false;
+        m_pos += n;
+        return true;
+    }
+    bool skip(uint64_t n)
+    {
+        if (!fits(n))
+            return false;
+        m_pos += n;
+        return true;
+    }
+    // `n` entries of `size` bytes, padded to four bytes.
+    bool skip(uint64_t n, uint64_t size)
+    {
+        if (n > m_size / size + 1)
+            return fits(m_size + 1);
+        return skip((n * size + 3) / 4 * 4);
+    }
+    bool number(uint64_t& value, size_t width)
+    {
+        unsigned char b[8];
+        if (!bytes(b, width))
+            return false;
+        value = 0;
+        for (size_t i = 0; i < width; ++i)
+            value = value << 8 | b[i];
+        return true;
+    }
+    bool count(uint64_t& value) { return number(value, m_countSize); }
+    // A list header with the expected tag, or an absent list (no entries).
+    bool list(uint64_t expected, uint64_t& n)
+    {
+        uint64_t tag = 0;
+        return number(tag, 4) && count(n) && (tag == expected || (tag == 0 && n == 0));
+    }
+    bool name()
+    {
+        uint64_t n = 0;
+        if (!count(n))
+            return false;
+        m_longest = std::max(m_longest, n);
+        return n <= NC_MAX_NAME && skip(n, 1);
+    }
+    bool attributes()
+    {
+        static const unsigned kSizes[] = {0, 1, 1, 2, 4, 4, 8, 1, 2, 4, 8, 8};
+        uint64_t n = 0;
+        if (!list(0x0C, n))
+            return false;
+        for (uint64_t i = 0; i < n; ++i) {
+            uint64_t type = 0, values = 0;
+            if (!name() || !number(type, 4) || !count(values) || type == 0 || type > 11 ||
+                !skip(values, kSizes[type]))
+                return false;
+        }
+        return true;
+    }
+
+    int m_fd;
+    uint64_t m_size = 0;
+    uint64_t m_pos = 0;
+    size_t m_countSize = 4;
+    uint64_t m_longest = 0;
+    bool m_pastEnd = false;
+};
+
+}  // namespace
+
 NcInput::NcInput(const std::string& path, const QString& detail) : m_path(path), m_detail(detail)
 {
+    const QString fault = ClassicHeader(path).fault();
+    if (!fault.isEmpty())
+        fatal(2, QString("netCDF: cannot read %1: %2").arg(QString::fromStdString(path), fault), KV_HERE, m_detail);
     check(nc_open(path.c_str(), NC_NOWRITE, &m_id));
     check(nc_inq(m_id, &m_ndims, &m_nvars, nullptr, nullptr));
     m_dimLength.assign(static_cast<size_t>(std::max(m_ndims, 0)), 0);

@@ -360,8 +360,18 @@ TEST_F(BadInput, NetcdfModelFiles)
     const QByteArray good = model(true, true, 3);
     const QByteArray classic = netcdfBytes(
         dir, [](int nc) { int d; defAxis(nc, "lat", 3, nullptr, &d); }, nullptr, NC_CLASSIC_MODEL);
+    const QByteArray cdf5 = netcdfBytes(
+        dir, [](int nc) { int d; defAxis(nc, "lat", 3, nullptr, &d); }, nullptr, NC_64BIT_DATA);
+    ASSERT_TRUE(classic.startsWith("CDF\x01"));
+    ASSERT_TRUE(cdf5.startsWith("CDF\x05"));
+    // The first dimension's name length follows the magic, the record count
+    // and the list's tag and count: 4-byte fields in CDF-1, 8-byte counts in CDF-5.
+    const QByteArray longName1 = withBytes(classic, 16, u32be(2816));
+    const QByteArray longName5 = withBytes(cdf5, 24, QByteArray(4, '\0') + u32be(2816));
     const QString name = "model_2021061500-012.nc";
     const std::vector<BadCase> cases = {
+        {"classic file naming a dimension of 2816 bytes", longName1, 2, "holds a name of 2816 bytes", name},
+        {"CDF-5 file naming a dimension of 2816 bytes", longName5, 2, "holds a name of 2816 bytes", name},
         {"text that is not netCDF", QByteArray("netcdf model {\n").repeated(20), 2, "netCDF", name},
         {"empty file", "", 2, "netCDF", name},
         {"netCDF-4 file cut after 200 bytes", good.left(200), 2, "netCDF", name},

@@ -3,6 +3,7 @@
 #include "readers/cctvecreader.h"
 #include "readers/cpasreader.h"
 #include "readers/latlonreader.h"
+#include "readers/modelfile.h"
 #include "readers/recordreader.h"
 #include "support/gribfiles.h"
 #include "support/modelfiles.h"
@@ -12,6 +13,8 @@
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <bzlib.h>
 
 #include <cmath>
 #include <cstring>
@@ -109,6 +112,28 @@ TEST_F(ModelFileTest, ShortCompressedGrapsFileFillsWhatItLacks)
     EXPECT_EQ((*entry(r, "u__"))[3].data[0], 99999.0);
     EXPECT_NE(err.find("graps.dat.bz2"), std::string::npos) << err;
     EXPECT_NE(err.find(std::to_string(282 * values - values * 5 / 2)), std::string::npos) << err;
+}
+
+TEST_F(ModelFileTest, ADamagedBzip2StreamIsNotReadPastItsDamage)
+{
+    const size_t values = 301 * 181;
+    QByteArray bz = bzip2Bytes(records(3, values, recordValue));
+    bz.replace(bz.size() / 2, 8, QByteArray(8, '\x55'));
+    ByteSource source;
+    ASSERT_TRUE(source.open(file("damaged.bz2", bz), ByteSource::Kind::Bzip2));
+    std::vector<unsigned char> buffer(values * 4);
+    int status = BZ_OK;
+    size_t total = 0;
+    for (int r = 0; r < 3 && status == BZ_OK; ++r)
+        total += source.read(buffer.data(), buffer.size(), &status);
+    EXPECT_EQ(status, BZ_DATA_ERROR);
+    EXPECT_LT(total, 3 * buffer.size());
+    // bzip2 must not be asked again: later reads give nothing, with the same status.
+    for (int again = 0; again < 3; ++again) {
+        int later = BZ_OK;
+        EXPECT_EQ(source.read(buffer.data(), buffer.size(), &later), 0u);
+        EXPECT_EQ(later, BZ_DATA_ERROR);
+    }
 }
 
 TEST_F(ModelFileTest, CpefsValueRuleAndShortPlainFile)

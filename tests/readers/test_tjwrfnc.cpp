@@ -14,6 +14,7 @@
 #include <netcdf.h>
 
 #include <cstring>
+#include <functional>
 #include <map>
 
 namespace {
@@ -26,12 +27,16 @@ struct NcVar {
     bool fill = true;           // a "_FillValue" of -999
 };
 
-// Writes a netCDF-4 file with the dimensions in the given order.
+// Writes a netCDF file (netCDF-4 unless told) with the dimensions in the
+// given order; `extra` adds definitions of its own.
 void writeNc(const QString& path, const std::vector<std::pair<std::string, size_t>>& dims,
-             const std::vector<NcVar>& vars)
+             const std::vector<NcVar>& vars, int format = NC_NETCDF4,
+             const std::function<void(int)>& extra = nullptr)
 {
     int nc = -1;
-    ASSERT_EQ(nc_create(path.toUtf8().constData(), NC_NETCDF4, &nc), NC_NOERR);
+    ASSERT_EQ(nc_create(path.toUtf8().constData(), format | NC_CLOBBER, &nc), NC_NOERR);
+    if (extra)
+        extra(nc);
     std::map<std::string, int> dimIds;
     std::map<std::string, size_t> lengths;
     for (const auto& [name, len] : dims) {
@@ -174,6 +179,53 @@ TEST_F(NcInputTest, StandardLayoutFieldsPerLevelWithFillValuesAndTimes)
     EXPECT_TRUE(f850.readout);
     EXPECT_FALSE(f850.isFi);
     EXPECT_EQ(f850.nameOfFirstFixedSurface, "");
+}
+
+TEST_F(NcInputTest, ClassicFilesOfEveryFlavourReadLikeNetcdf4)
+{
+    useTable("nc", {row("TMP")});
+    const std::vector<float> values = sequence(24, 200);
+    // Attributes of every type the flavour has, with odd counts so that
+    // every value list is padded, a long name, and a record dimension.
+    auto attributes = [](bool extendedTypes) {
+        return [extendedTypes](int nc) {
+            const int limit = extendedTypes ? NC_UINT64 : NC_DOUBLE;
+            const double numbers[3] = {1, 2, 3};
+            for (int type = NC_BYTE; type <= limit; ++type) {
+                const std::string name = "attribute_of_type_" + std::to_string(type);
+                if (type == NC_CHAR)
+                    nc_put_att_text(nc, NC_GLOBAL, name.c_str(), 5, "three");
+                else
+                    nc_put_att_double(nc, NC_GLOBAL, name.c_str(), type, 3, numbers);
+            }
+            const std::string longest(NC_MAX_NAME, 'n');
+            nc_put_att_text(nc, NC_GLOBAL, longest.c_str(), 1, "x");
+            int time = -1, var = -1;
+            nc_def_dim(nc, "time", NC_UNLIMITED, &time);
+            nc_def_var(nc, "times", NC_DOUBLE, 1, &time, &var);
+            nc_put_att_text(nc, var, "units", 5, "hours");
+        };
+    };
+    struct Flavour {
+        int format;
+        char version;
+    };
+    for (const Flavour f : {Flavour{NC_CLASSIC_MODEL, 1}, Flavour{NC_64BIT_OFFSET, 2}, Flavour{NC_64BIT_DATA, 5}}) {
+        SCOPED_TRACE(f.version);
+        const QString path = m_dir.path() + "/wrf_2021061500-012.nc";
+        writeNc(path, kStandardDims, standardVars(values), f.format, attributes(f.version == 5));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        ASSERT_EQ(file.read(4), QByteArray("CDF") + f.version);
+
+        TjwrfNcReader r;
+        r.readFile(path);
+        const auto* tmp = entry(r, "TMP__");
+        ASSERT_NE(tmp, nullptr);
+        ASSERT_EQ(tmp->size(), 2u);
+        EXPECT_EQ((*tmp)[0].data[0], 200.0);
+        EXPECT_EQ((*tmp)[1].data[11], 223.0);
+    }
 }
 
 TEST_F(NcInputTest, TheWriteScalingIsUndone)

@@ -348,6 +348,17 @@ std::string optionalText(grib_handle* h, const char* key)
     return value;
 }
 
+// A grid's number of rows or columns; 0 when the message has none (a
+// reduced grid's missing Ni, spectral data).
+long gridDimension(grib_handle* h, const char* key)
+{
+    int err = 0;
+    long value = 0;
+    if (grib_is_missing(h, key, &err) != 0 || err != 0 || grib_get_long(h, key, &value) != 0)
+        return 0;
+    return value;
+}
+
 long needLong(grib_handle* h, const char* key, const QString& fileName)
 {
     long value = 0;
@@ -490,9 +501,23 @@ bool gribReader::readFile(QString fileName)
             continue;
         }
         if (numberOfPoints < 1 || numberOfPoints > kMaxPoints) {
-            KV_LOG_ERROR(QString("[READGIRB] %1 in %2 has %3 points; the message is skipped")
-                             .arg(QString::fromStdString(shortName), fileName)
-                             .arg(numberOfPoints));
+            reportProblem(QString("[READGIRB] %1 in %2 has %3 points; the message is skipped")
+                              .arg(QString::fromStdString(shortName), fileName)
+                              .arg(numberOfPoints),
+                          KV_HERE);
+            complete = false;
+            continue;
+        }
+        // ecCodes sizes its coordinate arrays by the grid's rows and columns
+        // before it compares them with the number of points.
+        const long rows = gridDimension(h.get(), "Nj"), columns = gridDimension(h.get(), "Ni");
+        if (rows > numberOfPoints || columns > numberOfPoints) {
+            reportProblem(QString("[READGIRB] %1 in %2 has a grid of %3 x %4 but %5 points; the message is skipped")
+                              .arg(QString::fromStdString(shortName), fileName)
+                              .arg(columns)
+                              .arg(rows)
+                              .arg(numberOfPoints),
+                          KV_HERE);
             complete = false;
             continue;
         }

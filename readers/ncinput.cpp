@@ -164,10 +164,19 @@ NcInput::NcInput(const std::string& path, const QString& detail) : m_path(path),
     if (!fault.isEmpty())
         fatal(2, QString("netCDF: cannot read %1: %2").arg(QString::fromStdString(path), fault), KV_HERE, m_detail);
     check(nc_open(path.c_str(), NC_NOWRITE, &m_id));
-    check(nc_inq(m_id, &m_ndims, &m_nvars, nullptr, nullptr));
+    // A failure from here on leaves the constructor without the destructor:
+    // close the file first.
+    auto opened = [this](int status) {
+        if (status != NC_NOERR) {
+            nc_close(m_id);
+            m_id = -1;
+        }
+        check(status);
+    };
+    opened(nc_inq(m_id, &m_ndims, &m_nvars, nullptr, nullptr));
     m_dimLength.assign(static_cast<size_t>(std::max(m_ndims, 0)), 0);
     for (int d = 0; d < m_ndims; ++d)
-        check(nc_inq_dimlen(m_id, d, &m_dimLength[static_cast<size_t>(d)]));
+        opened(nc_inq_dimlen(m_id, d, &m_dimLength[static_cast<size_t>(d)]));
 }
 
 NcInput::~NcInput()

@@ -53,6 +53,18 @@ QByteArray u32be(uint32_t value)
     return QByteArray(bytes, 4);
 }
 
+// Where a section of a GRIB 2 message starts.
+int sectionAt(const QByteArray& g2, int number)
+{
+    int pos = 16;
+    while (pos + 5 <= g2.size() && g2[pos + 4] != char(number)) {
+        const uint32_t length = uint32_t(uint8_t(g2[pos])) << 24 | uint32_t(uint8_t(g2[pos + 1])) << 16 |
+                                uint32_t(uint8_t(g2[pos + 2])) << 8 | uint8_t(g2[pos + 3]);
+        pos += static_cast<int>(length);
+    }
+    return pos;
+}
+
 // A netCDF file built by `define` (in define mode) and `fill` (in data mode).
 QByteArray netcdfBytes(const QString& dir, const std::function<void(int)>& define,
                        const std::function<void(int)>& fill = nullptr, int format = NC_NETCDF4)
@@ -228,6 +240,11 @@ TEST_F(BadInput, GribFiles)
         {"edition 1 cut after its indicator section", g1.left(8), 255, "is cut short"},
         {"edition 1 cut in the middle", g1.left(g1.size() / 2), 255, "is cut short"},
         {"edition 1 length of 2^24 - 1", withBytes(g1, 4, ones.left(3)), 255, "ecCodes"},
+        // Ni and Nj of a latitude/longitude grid: octets 31 to 38 of section 3.
+        {"edition 2 grid of 2^31 - 1 columns", withBytes(g2, sectionAt(g2, 3) + 30, u32be(0x7ffffffe)), 0,
+         "has a grid of 2147483646 x 10 but 120 points"},
+        {"edition 2 grid of 2^31 - 1 rows", withBytes(g2, sectionAt(g2, 3) + 34, u32be(0x7ffffffe)), 0,
+         "has a grid of 12 x 2147483646 but 120 points"},
         {"garbage before a message", QByteArray(1000, 'x') + g2, 0, ""},
         {"garbage before a truncated message", QByteArray(70001, 'x') + g2.left(100), 255, farCutShort.constData()},
         {"a message and a truncated one", g2 + g1.left(40), 255, secondCutShort.constData()},

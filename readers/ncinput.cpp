@@ -123,7 +123,13 @@ private:
     bool list(uint64_t expected, uint64_t& n)
     {
         uint64_t tag = 0;
-        return number(tag, 4) && count(n) && (tag == expected || (tag == 0 && n == 0));
+        if (!number(tag, 4) || !count(n))
+            return false;
+        // The library allocates a list by its count before reading it; every
+        // entry takes at least a count's bytes.
+        if (n > (m_size - m_pos) / m_countSize)
+            return fits(m_size + 1);
+        return tag == expected || (tag == 0 && n == 0);
     }
     bool name()
     {
@@ -141,8 +147,16 @@ private:
             return false;
         for (uint64_t i = 0; i < n; ++i) {
             uint64_t type = 0, values = 0;
-            if (!name() || !number(type, 4) || !count(values) || type == 0 || type > 11 ||
-                !skip(values, kSizes[type]))
+            if (!name() || !number(type, 4) || !count(values))
+                return false;
+            if (type == 0 || type > 11) {
+                // A type the library refuses itself, unless its count is
+                // more than the file holds.
+                if (values > m_size - m_pos)
+                    m_pastEnd = true;
+                return false;
+            }
+            if (!skip(values, kSizes[type]))
                 return false;
         }
         return true;

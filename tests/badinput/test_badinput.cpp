@@ -389,6 +389,9 @@ TEST_F(BadInput, NetcdfModelFiles)
     const std::vector<BadCase> cases = {
         {"classic file naming a dimension of 2816 bytes", longName1, 2, "holds a name of 2816 bytes", name},
         {"CDF-5 file naming a dimension of 2816 bytes", longName5, 2, "holds a name of 2816 bytes", name},
+        // The global attributes follow the one dimension ("lat", 3) at byte 28.
+        {"classic file counting 754974725 global attributes", withBytes(classic, 28, u32be(0x0C) + u32be(0x2d000005)), 2,
+         "its header runs past the end of the file", name},
         {"text that is not netCDF", QByteArray("netcdf model {\n").repeated(20), 2, "netCDF", name},
         {"empty file", "", 2, "netCDF", name},
         {"netCDF-4 file cut after 200 bytes", good.left(200), 2, "netCDF", name},

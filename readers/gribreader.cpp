@@ -67,12 +67,13 @@ bool mayFollow(int previous, int section)
 
 // What is wrong with the message ecCodes would read next from a source of
 // `size` bytes, read from `from` on by `read(offset, buffer, n)` (up to n
-// bytes); empty when nothing is. Two faults are caught before ecCodes sees
+// bytes); empty when nothing is. Three faults are caught before ecCodes sees
 // them: a message claiming more bytes than the source holds from its start
-// (ecCodes allocates the claimed length first), and a GRIB 2 message whose
+// (ecCodes allocates the claimed length first), a GRIB 2 message whose
 // sections do not lead in their order to its end marker (ecCodes' multi-field
-// reading then frees a message it goes on reading). Offsets in the text are
-// counted from `base`.
+// reading then frees a message it goes on reading), and a pseudo-GRIB
+// product whose first section is shorter than its own length field.
+// Offsets in the text are counted from `base`.
 template <typename Read>
 QString nextMessageFault(Read read, uint64_t from, uint64_t size, uint64_t base)
 {
@@ -98,10 +99,23 @@ QString nextMessageFault(Read read, uint64_t from, uint64_t size, uint64_t base)
         if (window.size() < kWindow)
             window.resize(kWindow);
     }
-    const uint64_t claimed = start < size ? claimedLength(head, have) : 0;
-    if (claimed == 0)
+    if (start == size)
         return QString();
     const QString at = QString::number(base + start);
+    // The other products start with a 3-byte section length that counts
+    // itself; ecCodes reads one shorter than that to the end of the source
+    // into a small buffer.
+    if (have >= 7 && std::memcmp(head, "GRIB", 4) != 0) {
+        const uint32_t first = uint32_t(head[4]) << 16 | uint32_t(head[5]) << 8 | head[6];
+        if (first < 3)
+            return QString("is damaged: the %1 product at byte %2 has a first section of %3 bytes")
+                .arg(QString::fromLatin1(reinterpret_cast<const char*>(head), 4), at)
+                .arg(first);
+        return QString();
+    }
+    const uint64_t claimed = claimedLength(head, have);
+    if (claimed == 0)
+        return QString();
     if (claimed > size - start)
         return QString("is cut short: the GRIB message at byte %1 claims %2 bytes, only %3 are left")
             .arg(at)
@@ -147,6 +161,18 @@ QString nextMessageFault(Read read, uint64_t from, uint64_t size, uint64_t base)
     }
 }
 
+// The input ecCodes is reading, for the message of one of its own checks
+// failing: it would abort the process, and ends the run as any message it
+// cannot read does.
+QString s_readingFile;
+
+void onEccodesAssertion(const char* message)
+{
+    fatal(255,
+          QString("ecCodes cannot read a message of %1: %2").arg(s_readingFile, QString::fromLocal8Bit(message)),
+          KV_HERE);
+}
+
 // Where the messages of one input file come from: the open file itself, or
 // its content decompressed into memory.
 class GribMessages {
@@ -155,6 +181,8 @@ public:
 
     explicit GribMessages(const QString& fileName) : m_fileName(fileName)
     {
+        s_readingFile = fileName;
+        codes_set_codes_assertion_failed_proc(onEccodesAssertion);
         const int dot = fileName.lastIndexOf('.');
         const QString extension = dot < 0 ? QString() : fileName.mid(dot);
         if (extension == ".bz2" || extension == ".gz" || extension == ".GZ") {
@@ -359,6 +387,20 @@ long gridDimension(grib_handle* h, const char* key)
     return value;
 }
 
+// Whether a reduced grid lists a row of no points: ecCodes divides the
+// circle by each row's count when it counts the points, and aborts on zero.
+bool hasEmptyReducedRow(grib_handle* h)
+{
+    size_t rows = 0;
+    if (grib_get_size(h, "pl", &rows) != 0 || rows == 0)
+        return false;
+    std::vector<long> pl(rows);
+    if (grib_get_long_array(h, "pl", pl.data(), &rows) != 0)
+        return false;
+    return std::any_of(pl.begin(), pl.begin() + static_cast<std::ptrdiff_t>(std::min(rows, pl.size())),
+                       [](long n) { return n <= 0; });
+}
+
 long needLong(grib_handle* h, const char* key, const QString& fileName)
 {
     long value = 0;
@@ -495,6 +537,14 @@ bool gribReader::readFile(QString fileName)
         std::string shortName = optionalText(h.get(), "shortName");
         trim(shortName);
 
+        if (hasEmptyReducedRow(h.get())) {
+            reportProblem(QString("[READGIRB] %1 in %2 has a reduced grid with a row of no points; the message is "
+                                  "skipped")
+                              .arg(QString::fromStdString(shortName), fileName),
+                          KV_HERE);
+            complete = false;
+            continue;
+        }
         long numberOfPoints = 0;
         if (grib_get_long(h.get(), "numberOfPoints", &numberOfPoints) != 0) {
             std::printf("lalal\n");

@@ -129,7 +129,8 @@ private:
         // entry takes at least a count's bytes.
         if (n > (m_size - m_pos) / m_countSize)
             return fits(m_size + 1);
-        return tag == expected || (tag == 0 && n == 0);
+        // The library takes an empty list whatever its tag.
+        return n == 0 || tag == expected;
     }
     bool name()
     {
@@ -141,7 +142,9 @@ private:
     }
     bool attributes()
     {
-        static const unsigned kSizes[] = {0, 1, 1, 2, 4, 4, 8, 1, 2, 4, 8, 8};
+        // Bytes per value by type; the library takes strings (12) as taking
+        // none in a classic header, whatever their count.
+        static const unsigned kSizes[] = {0, 1, 1, 2, 4, 4, 8, 1, 2, 4, 8, 8, 0};
         uint64_t n = 0;
         if (!list(0x0C, n))
             return false;
@@ -149,14 +152,14 @@ private:
             uint64_t type = 0, values = 0;
             if (!name() || !number(type, 4) || !count(values))
                 return false;
-            if (type == 0 || type > 11) {
+            if (type == 0 || type > 12) {
                 // A type the library refuses itself, unless its count is
                 // more than the file holds.
                 if (values > m_size - m_pos)
                     m_pastEnd = true;
                 return false;
             }
-            if (!skip(values, kSizes[type]))
+            if (kSizes[type] > 0 && !skip(values, kSizes[type]))
                 return false;
         }
         return true;
@@ -238,7 +241,12 @@ std::vector<int> NcInput::varDims(int var) const
 std::string NcInput::text(int var, const char* name) const
 {
     size_t length = 0;
-    check(nc_inq_attlen(m_id, var, name, &length));
+    nc_type type = NC_NAT;
+    check(nc_inq_att(m_id, var, name, &type, &length));
+    // Only text is read as text; a classic header may give another type any
+    // length without the bytes to back it.
+    if (type != NC_CHAR)
+        check(NC_ECHAR);
     std::string value(length, '\0');
     if (length > 0)
         check(nc_get_att_text(m_id, var, name, value.data()));
@@ -247,18 +255,32 @@ std::string NcInput::text(int var, const char* name) const
     return value;
 }
 
+size_t NcInput::numberCount(int var, const char* name) const
+{
+    size_t length = 0;
+    nc_type type = NC_NAT;
+    check(nc_inq_att(m_id, var, name, &type, &length));
+    if (type == NC_CHAR || type == NC_STRING)
+        check(NC_ECHAR);
+    return length;
+}
+
+// The library writes every value of an attribute: read them all, keep the
+// first (0 when there is none).
 int NcInput::integer(int var, const char* name) const
 {
-    int value = 0;
-    check(nc_get_att_int(m_id, var, name, &value));
-    return value;
+    std::vector<int> values(numberCount(var, name));
+    if (!values.empty())
+        check(nc_get_att_int(m_id, var, name, values.data()));
+    return values.empty() ? 0 : values.front();
 }
 
 float NcInput::real(int var, const char* name) const
 {
-    float value = 0;
-    check(nc_get_att_float(m_id, var, name, &value));
-    return value;
+    std::vector<float> values(numberCount(var, name));
+    if (!values.empty())
+        check(nc_get_att_float(m_id, var, name, values.data()));
+    return values.empty() ? 0.0f : values.front();
 }
 
 std::map<std::string, std::vector<float>> NcInput::coordinates(const std::vector<int>& dims) const

@@ -3,6 +3,7 @@
 // a variable, and the filing of one field per level.
 #pragma once
 
+#include "logging/fatal.h"
 #include "model/pdata.h"
 
 #include <QString>
@@ -33,6 +34,7 @@ public:
     std::string dimName(int dim) const;
     std::vector<int> varDims(int var) const;
     std::string text(int var, const char* name) const;
+    // The first value of a numeric attribute.
     int integer(int var, const char* name) const;
     float real(int var, const char* name) const;
 
@@ -52,6 +54,9 @@ public:
     static constexpr size_t kMaxValues = size_t(1) << 28;
 
 private:
+    // The number of values of a numeric attribute; text ends the run.
+    size_t numberCount(int var, const char* name) const;
+
     std::string m_path;
     QString m_detail;
     int m_id = -1;
@@ -74,8 +79,18 @@ void fileLevels(const p_data& base, const std::vector<float>& levels, const std:
     const size_t slice = lats.size() * lons.size();
     const size_t count = levels.empty() ? 1 : levels.size();
     for (size_t p = 0; p < count && (p + 1) * slice <= values.size(); ++p) {
+        const float level = levels.empty() ? 0.0f : levels[p];
+        // A level value that is not a number or lies beyond the range of a
+        // level number names no level.
+        if (!(level > -2147483648.0f && level < 2147483648.0f)) {
+            reportProblem(QString("[READ NC] %1: level %2 is not a level number; it is not read")
+                              .arg(QString::fromStdString(base.factorShortName))
+                              .arg(static_cast<double>(level)),
+                          KV_HERE);
+            continue;
+        }
         p_data field = base;
-        field.level = levels.empty() ? 0 : static_cast<int32_t>(levels[p]);
+        field.level = static_cast<int32_t>(level);
         field.lat.assign(lats.begin(), lats.end());
         field.lon.assign(lons.begin(), lons.end());
         field.data.resize(slice);

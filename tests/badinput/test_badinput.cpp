@@ -11,8 +11,10 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
+#include <grib_api.h>
 #include <netcdf.h>
 
+#include <cmath>
 #include <cstring>
 #include <functional>
 
@@ -63,6 +65,30 @@ int sectionAt(const QByteArray& g2, int number)
         pos += static_cast<int>(length);
     }
     return pos;
+}
+
+// One of ecCodes' bundled samples as it stands.
+QByteArray sampleMessage(const char* sample)
+{
+    grib_handle* h = grib_handle_new_from_samples(nullptr, sample);
+    if (!h)
+        return {};
+    const void* message = nullptr;
+    size_t size = 0;
+    QByteArray bytes;
+    if (grib_get_message(h, &message, &size) == 0)
+        bytes = QByteArray(static_cast<const char*>(message), static_cast<int>(size));
+    grib_handle_delete(h);
+    return bytes;
+}
+
+// An edition-1 reduced-grid message whose first row counts no points: the
+// list of points per row starts at the grid section's octet 5, after the
+// 8-byte indicator and the product section.
+QByteArray withEmptyFirstRow(const QByteArray& g1)
+{
+    const int grid = 8 + (uint8_t(g1[8]) << 16 | uint8_t(g1[9]) << 8 | uint8_t(g1[10]));
+    return withBytes(g1, grid + uint8_t(g1[grid + 4]) - 1, QByteArray(2, '\0'));
 }
 
 // A netCDF file built by `define` (in define mode) and `fill` (in data mode).
@@ -222,6 +248,8 @@ TEST_F(BadInput, GribFiles)
     const QByteArray ones(8, '\xff');
     const QByteArray secondCutShort = "at byte " + QByteArray::number(g2.size()) + " claims";
     const QByteArray farCutShort = "at byte 70001 claims";
+    const QByteArray reduced = sampleMessage("reduced_gg_pl_32_grib1");
+    ASSERT_TRUE(reduced.startsWith("GRIB"));
     const std::vector<BadCase> cases = {
         {"empty file", "", 0, "holds no GRIB message"},
         {"magic only", "GRIB", 255, "ecCodes"},
@@ -245,7 +273,11 @@ TEST_F(BadInput, GribFiles)
          "has a grid of 2147483646 x 10 but 120 points"},
         {"edition 2 grid of 2^31 - 1 rows", withBytes(g2, sectionAt(g2, 3) + 34, u32be(0x7ffffffe)), 0,
          "has a grid of 12 x 2147483646 but 120 points"},
+        {"edition 1 reduced grid with a row of no points", withEmptyFirstRow(reduced), 0,
+         "has a reduced grid with a row of no points"},
         {"garbage before a message", QByteArray(1000, 'x') + g2, 0, ""},
+        {"a message and a TIDE product of an empty first section", g2 + "TIDE" + QByteArray(60, '\0'), 255,
+         "the TIDE product at byte"},
         {"garbage before a truncated message", QByteArray(70001, 'x') + g2.left(100), 255, farCutShort.constData()},
         {"a message and a truncated one", g2 + g1.left(40), 255, secondCutShort.constData()},
         {"text without a message", QByteArray("no grib here\n").repeated(100), 0, "holds no GRIB message"},
@@ -392,6 +424,11 @@ TEST_F(BadInput, NetcdfModelFiles)
         // The global attributes follow the one dimension ("lat", 3) at byte 28.
         {"classic file counting 754974725 global attributes", withBytes(classic, 28, u32be(0x0C) + u32be(0x2d000005)), 2,
          "its header runs past the end of the file", name},
+        // An empty list the library takes whatever its tag, before a variable
+        // (at byte 44) of 2^30 dimensions.
+        {"classic file with a stray tag on no attributes and a variable of 2^30 dimensions",
+         withBytes(withBytes(classic, 28, u32be(0x1500)), 52, u32be(0x40000000)), 2,
+         "its header runs past the end of the file", name},
         {"text that is not netCDF", QByteArray("netcdf model {\n").repeated(20), 2, "netCDF", name},
         {"empty file", "", 2, "netCDF", name},
         {"netCDF-4 file cut after 200 bytes", good.left(200), 2, "netCDF", name},
@@ -425,7 +462,68 @@ TEST_F(BadInput, OutputsToMerge)
         });
     };
     const QByteArray good = output(true, true, 4);
+    // An output as `edit` (given the open file, in define mode, and its
+    // variable count) leaves it; `edit` says how many variables it changed.
+    auto edited = [&](const QByteArray& before, const std::function<int(int, int)>& edit) {
+        const QString path = dir + "/edited.nc";
+        if (!writeBytes(path, before))
+            return QByteArray();
+        int nc = -1, nvars = 0;
+        EXPECT_EQ(nc_open(path.toUtf8().constData(), NC_WRITE, &nc), NC_NOERR);
+        nc_redef(nc);
+        nc_inq_nvars(nc, &nvars);
+        EXPECT_GT(edit(nc, nvars), 0) << "nothing was changed";
+        EXPECT_EQ(nc_close(nc), NC_NOERR);
+        const QByteArray bytes = readAll(path);
+        QFile::remove(path);
+        return bytes;
+    };
+    // Each variable's `name` attribute made 64 values: only the first counts.
+    auto manyValues = [&](const char* name) {
+        return edited(*s_before, [name](int nc, int nvars) {
+            int replaced = 0;
+            for (int var = 0; var < nvars; ++var) {
+                double first = 0;
+                nc_type type = NC_NAT;
+                if (nc_inq_atttype(nc, var, name, &type) != NC_NOERR ||
+                    nc_get_att_double(nc, var, name, &first) != NC_NOERR)
+                    continue;
+                const std::vector<double> values(64, first);
+                replaced += nc_put_att_double(nc, var, name, type, values.size(), values.data()) == NC_NOERR;
+            }
+            return replaced;
+        });
+    };
+    // An output of the field on the isobaric levels 850 and 500, every level
+    // then made NaN.
+    QStringList levelRow = variableRow("t", "Isobaric surface", "", "TMP").split(",");
+    levelRow[14] = "850;500";
+    ASSERT_TRUE(writeBytes(s_program->file("levels.grib"),
+                           gribMessage(smallField(2, "t", 850)) + gribMessage(smallField(2, "t", 500))));
+    s_program->writeConfig("grib-levels.csv", tableText(",0,grib,2.0", "80,137,12,60", {levelRow.join(",")}));
+    s_program->writeConfig("grib-levels-merge.csv", tableText(",1,grib,2.0", "80,137,12,60", {levelRow.join(",")}));
+    const RunResult levelRun = s_program->run({"-i", s_program->file("levels.grib"), "-o", s_program->file("levels.nc"),
+                                               "-s", "grib-levels.csv"});
+    ASSERT_EQ(levelRun.exitCode, 0) << levelRun.err.toStdString();
+    const QByteArray nanLevels = edited(readAll(s_program->file("levels.nc")), [](int nc, int nvars) {
+        nc_enddef(nc);
+        int replaced = 0;
+        for (int var = 0; var < nvars; ++var) {
+            size_t length = 0;
+            char text[64] = {};
+            int dim = -1;
+            if (nc_inq_attlen(nc, var, "long_name", &length) != NC_NOERR || length >= sizeof text ||
+                nc_get_att_text(nc, var, "long_name", text) != NC_NOERR || std::strcmp(text, "isobaric level") != 0 ||
+                nc_inq_vardimid(nc, var, &dim) != NC_NOERR || nc_inq_dimlen(nc, dim, &length) != NC_NOERR)
+                continue;
+            const std::vector<float> values(length, std::nanf(""));
+            replaced += nc_put_var_float(nc, var, values.data()) == NC_NOERR;
+        }
+        return replaced;
+    });
     const std::vector<BadCase> cases = {
+        {"output with 64 KVL marks per variable", manyValues("calByKVL"), 0, ""},
+        {"output with 64 forecast times per variable", manyValues("forcast_time"), 0, ""},
         {"output that is not netCDF", QByteArray("not a netCDF file\n").repeated(30), 2, "netCDF"},
         {"empty output", "", 2, "netCDF"},
         {"output cut in the middle", s_before->left(s_before->size() / 2), 2, "netCDF"},
@@ -436,4 +534,6 @@ TEST_F(BadInput, OutputsToMerge)
     };
     for (const BadCase& c : cases)
         check(c, {"-i", s_program->file("good.grib"), "-o", BadInput::output(), "-s", "grib-merge.csv"}, c.bytes);
+    check({"output whose isobaric levels are not numbers", nanLevels, 0, "is not a level number"},
+          {"-i", s_program->file("levels.grib"), "-o", BadInput::output(), "-s", "grib-levels-merge.csv"}, nanLevels);
 }

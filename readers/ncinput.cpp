@@ -6,12 +6,25 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KV_ADDRESS_SANITIZER 1
+#endif
+#elif defined(__SANITIZE_ADDRESS__)
+#define KV_ADDRESS_SANITIZER 1
+#endif
+#ifdef KV_ADDRESS_SANITIZER
+#include <sanitizer/common_interface_defs.h>
+#endif
 
 namespace {
 
@@ -173,6 +186,92 @@ private:
     bool m_pastEnd = false;
 };
 
+// Opens the file and reads what NcInput reads of any file: every
+// dimension, variable and attribute, and the values of the coordinate
+// variables. Failures the library reports are the caller's to report.
+void readHeader(const std::string& path)
+{
+    int nc = -1;
+    if (nc_open(path.c_str(), NC_NOWRITE, &nc) != NC_NOERR)
+        return;
+    int ndims = 0, nvars = 0, natts = 0;
+    char name[NC_MAX_NAME + 1] = {};
+    auto attributes = [&](int var, int count) {
+        for (int a = 0; a < count; ++a) {
+            nc_type type = NC_NAT;
+            size_t length = 0;
+            if (nc_inq_attname(nc, var, a, name) != NC_NOERR || nc_inq_att(nc, var, name, &type, &length) != NC_NOERR ||
+                length > NcInput::kMaxValues)
+                continue;
+            if (type == NC_CHAR) {
+                std::vector<char> text(length + 1);
+                nc_get_att_text(nc, var, name, text.data());
+            } else if (type >= NC_BYTE && type <= NC_UINT64 && length > 0) {
+                std::vector<double> values(length);
+                nc_get_att_double(nc, var, name, values.data());
+            }
+        }
+    };
+    if (nc_inq(nc, &ndims, &nvars, &natts, nullptr) == NC_NOERR) {
+        for (int d = 0; d < ndims; ++d) {
+            size_t length = 0;
+            nc_inq_dim(nc, d, name, &length);
+        }
+        attributes(NC_GLOBAL, natts);
+        for (int var = 0; var < nvars; ++var) {
+            int varDims = 0, varAtts = 0;
+            nc_type type = NC_NAT;
+            if (nc_inq_varndims(nc, var, &varDims) != NC_NOERR || varDims < 0 || varDims > NC_MAX_VAR_DIMS)
+                continue;
+            std::vector<int> dims(static_cast<size_t>(varDims) + 1);
+            if (nc_inq_var(nc, var, name, &type, &varDims, dims.data(), &varAtts) != NC_NOERR)
+                continue;
+            attributes(var, varAtts);
+            char dimName[NC_MAX_NAME + 1] = {};
+            size_t length = 0;
+            if (varDims == 1 && nc_inq_dim(nc, dims[0], dimName, &length) == NC_NOERR &&
+                std::strcmp(name, dimName) == 0 && length > 0 && length <= NcInput::kMaxValues) {
+                std::vector<float> values(length);
+                nc_get_var_float(nc, var, values.data());
+            }
+        }
+    }
+    nc_close(nc);
+}
+
+// Whether reading the header (readHeader) leaves the process standing. The
+// netCDF-4 layer hands a damaged file to the HDF5 library, which can read
+// past its own buffers on one; the read runs first in a child process, so
+// that such a failure ends the child, not the run. True when no child can
+// be started.
+bool headerReadSurvives(const std::string& path)
+{
+    std::fflush(nullptr);  // nothing buffered is written twice
+    const pid_t child = ::fork();
+    if (child < 0)
+        return true;
+    if (child == 0) {
+#ifdef KV_ADDRESS_SANITIZER
+        // A sanitizer's report on the child is the child's end, not the
+        // harness's crash to record.
+        __sanitizer_set_death_callback(nullptr);
+#endif
+        // The parent says why the file cannot be read; the child says nothing.
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null >= 0) {
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+        }
+        readHeader(path);
+        ::_exit(0);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0)
+        if (errno != EINTR)
+            return true;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 }  // namespace
 
 NcInput::NcInput(const std::string& path, const QString& detail) : m_path(path), m_detail(detail)
@@ -180,6 +279,10 @@ NcInput::NcInput(const std::string& path, const QString& detail) : m_path(path),
     const QString fault = ClassicHeader(path).fault();
     if (!fault.isEmpty())
         fatal(2, QString("netCDF: cannot read %1: %2").arg(QString::fromStdString(path), fault), KV_HERE, m_detail);
+    if (!headerReadSurvives(path))
+        fatal(2,
+              QString("netCDF: cannot read %1: the netCDF library fails on its header").arg(QString::fromStdString(path)),
+              KV_HERE, m_detail);
     check(nc_open(path.c_str(), NC_NOWRITE, &m_id));
     // A failure from here on leaves the constructor without the destructor:
     // close the file first.

@@ -14,6 +14,7 @@
 #include <grib_api.h>
 #include <netcdf.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -65,6 +66,33 @@ int sectionAt(const QByteArray& g2, int number)
         pos += static_cast<int>(length);
     }
     return pos;
+}
+
+uint64_t le(const QByteArray& bytes, int at, int width)
+{
+    uint64_t value = 0;
+    for (int i = width - 1; i >= 0; --i)
+        value = value << 8 | uint8_t(bytes[at + i]);
+    return value;
+}
+
+// A netCDF-4 file whose HDF5 global heap (where the dimension lists live)
+// gives its last object a size of 285 MB: the HDF5 library copies that many
+// bytes out of a heap of a few kilobytes when it reads the object.
+QByteArray withOversizedHeapObject(const QByteArray& nc)
+{
+    const int heap = nc.indexOf("GCOL");
+    if (heap < 0 || heap + 16 > nc.size())
+        return {};
+    const uint64_t end = std::min<uint64_t>(heap + le(nc, heap + 8, 8), nc.size());
+    int last = -1;
+    for (uint64_t pos = heap + 16; pos + 16 <= end && le(nc, int(pos), 2) != 0;
+         pos += 16 + (le(nc, int(pos) + 8, 8) + 7) / 8 * 8)
+        last = int(pos);
+    if (last < 0)
+        return {};
+    const char size[8] = {8, 0, 0, 0x11, 0, 0, 0, 0};
+    return withBytes(nc, last + 8, QByteArray(size, 8));
 }
 
 // One of ecCodes' bundled samples as it stands.
@@ -528,6 +556,8 @@ TEST_F(BadInput, OutputsToMerge)
         {"empty output", "", 2, "netCDF"},
         {"output cut in the middle", s_before->left(s_before->size() / 2), 2, "netCDF"},
         {"output cut after its signature", s_before->left(8), 2, "netCDF"},
+        {"output with an object of its HDF5 heap past the heap", withOversizedHeapObject(*s_before), 2,
+         "the netCDF library fails on its header"},
         {"output whose axes have no names", output(false, true, 4), 2, "Attribute not found"},
         {"output variable without a fill value", output(true, false, 4), 2, "Attribute not found"},
         {"output variable without its time attributes", output(true, true, 0), 2, "Attribute not found"},

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Whole-run benchmark: the demo's 0.25-degree sample (229 x 193 columns, 20
 # levels) converted with CAPE, DCAPE and TCL switched on. Prints the wall
-# time and the peak resident memory of the conversion.
+# time and the peak resident memory of the conversion, then the wall time of
+# a second run of the plain fields merged into its output (reading the
+# existing output back, header check included).
 #
 #     bash bench/bench_run.sh [build-dir]
 set -euo pipefail
@@ -36,3 +38,15 @@ else
 fi
 end=$(date +%s.%N)
 awk -v s="$start" -v e="$end" 'BEGIN { printf "wall time: %.1f s\n", e - s }'
+
+# The merge: temperature again, into the output of the first run.
+{
+  head -n 2 config/default.csv
+  echo ",1,grib,2.0,,,,,,,"
+  sed -n 4,8p config/default.csv
+  echo "t,Temperature,Isobaric surface,,,,,0,0,TMP,Temperature,K,,,$levels,0,1"
+} > "$prog/config/bench-merge.csv"
+start=$(date +%s.%N)
+"$prog/kelvane" -i "$work/sample.grib2" -o "$work/out.nc" -s bench-merge.csv > "$work/merge.log"
+end=$(date +%s.%N)
+awk -v s="$start" -v e="$end" 'BEGIN { printf "merge wall time: %.2f s\n", e - s }'

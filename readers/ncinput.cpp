@@ -5,12 +5,15 @@
 #include <netcdf.h>
 
 #include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -239,37 +242,55 @@ void readHeader(const std::string& path)
     nc_close(nc);
 }
 
-// Whether reading the header (readHeader) leaves the process standing. The
-// netCDF-4 layer hands a damaged file to the HDF5 library, which can read
-// past its own buffers on one; the read runs first in a child process, so
-// that such a failure ends the child, not the run. True when no child can
-// be started.
-bool headerReadSurvives(const std::string& path)
+// Processor seconds a header read may take: a valid header of thousands of
+// variables reads in well under one.
+constexpr rlim_t kHeaderSeconds = 10;
+
+// What reading the header (readHeader) does to a process: empty when it
+// leaves it standing, otherwise why the file cannot be read. The netCDF-4
+// layer hands a damaged file to the HDF5 library, which can read past its
+// own buffers on one or loop for ever; the read runs first in a child
+// process, so that such a failure ends the child, not the run. Empty too
+// when no child can be started.
+QString headerReadFault(const std::string& path)
 {
     std::fflush(nullptr);  // nothing buffered is written twice
+    const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child < 0)
-        return true;
+        return QString();
     if (child == 0) {
-#ifdef KV_ADDRESS_SANITIZER
-        // A sanitizer's report on the child is the child's end, not the
-        // harness's crash to record.
-        __sanitizer_set_death_callback(nullptr);
-#endif
+        // Gone with the run, however it ends.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(1);
+        const struct rlimit cpu = {kHeaderSeconds, kHeaderSeconds};
+        ::setrlimit(RLIMIT_CPU, &cpu);
         // The parent says why the file cannot be read; the child says nothing.
         const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
         if (null >= 0) {
             ::dup2(null, STDOUT_FILENO);
             ::dup2(null, STDERR_FILENO);
         }
+#ifdef KV_ADDRESS_SANITIZER
+        // A sanitizer's report on the child is the child's end, not a crash
+        // of the process it came from to record or to report.
+        __sanitizer_set_death_callback(nullptr);
+        if (null >= 0)
+            __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(null)));
+#endif
         readHeader(path);
         ::_exit(0);
     }
     int status = 0;
     while (::waitpid(child, &status, 0) < 0)
         if (errno != EINTR)
-            return true;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+            return QString();
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return QString();
+    if (WIFSIGNALED(status) && (WTERMSIG(status) == SIGXCPU || WTERMSIG(status) == SIGKILL))
+        return QString("the netCDF library does not finish reading its header within %1 s").arg(kHeaderSeconds);
+    return QString("the netCDF library fails on its header");
 }
 
 }  // namespace
@@ -279,10 +300,10 @@ NcInput::NcInput(const std::string& path, const QString& detail) : m_path(path),
     const QString fault = ClassicHeader(path).fault();
     if (!fault.isEmpty())
         fatal(2, QString("netCDF: cannot read %1: %2").arg(QString::fromStdString(path), fault), KV_HERE, m_detail);
-    if (!headerReadSurvives(path))
-        fatal(2,
-              QString("netCDF: cannot read %1: the netCDF library fails on its header").arg(QString::fromStdString(path)),
-              KV_HERE, m_detail);
+    const QString libraryFault = headerReadFault(path);
+    if (!libraryFault.isEmpty())
+        fatal(2, QString("netCDF: cannot read %1: %2").arg(QString::fromStdString(path), libraryFault), KV_HERE,
+              m_detail);
     check(nc_open(path.c_str(), NC_NOWRITE, &m_id));
     // A failure from here on leaves the constructor without the destructor:
     // close the file first.

@@ -128,6 +128,8 @@ QString nextMessageFault(Read read, uint64_t from, uint64_t size, uint64_t base)
     const uint64_t end = start + claimed;
     uint64_t pos = start + kHead;
     int previous = 0;
+    int field = 0;
+    bool bitmapDefined = false;
     for (;;) {
         unsigned char section[5];
         const size_t got = read(pos, section, end - pos < 5 ? end - pos : 5);
@@ -156,6 +158,22 @@ QString nextMessageFault(Read read, uint64_t from, uint64_t size, uint64_t base)
                 .arg(number)
                 .arg(at)
                 .arg(length);
+        if (number == 4)
+            ++field;
+        // A field may take the bitmap of an earlier field of its message
+        // (indicator 254); ecCodes copies a bitmap of another size over the
+        // message when there is none.
+        if (number == 6) {
+            unsigned char indicator = 255;
+            if (length >= 6 && read(pos + 5, &indicator, 1) == 1) {
+                if (indicator == 254 && !bitmapDefined)
+                    return QString("is damaged: field %1 of the GRIB message at byte %2 takes the bitmap of an earlier "
+                                   "field, and no earlier field has one")
+                        .arg(field)
+                        .arg(at);
+                bitmapDefined = bitmapDefined || indicator == 0;
+            }
+        }
         pos += length;
         previous = number;
     }

@@ -394,14 +394,14 @@ std::string optionalText(grib_handle* h, const char* key)
     return value;
 }
 
-// A grid's number of rows or columns; 0 when the message has none (a
+// A grid's number of rows or columns; -1 when the message has none (a
 // reduced grid's missing Ni, spectral data).
 long gridDimension(grib_handle* h, const char* key)
 {
     int err = 0;
     long value = 0;
     if (grib_is_missing(h, key, &err) != 0 || err != 0 || grib_get_long(h, key, &value) != 0)
-        return 0;
+        return -1;
     return value;
 }
 
@@ -577,9 +577,10 @@ bool gribReader::readFile(QString fileName)
             continue;
         }
         // ecCodes sizes its coordinate arrays by the grid's rows and columns
-        // before it compares them with the number of points.
+        // before it compares them with the number of points, and steps
+        // through a grid of no rows or columns past its arrays.
         const long rows = gridDimension(h.get(), "Nj"), columns = gridDimension(h.get(), "Ni");
-        if (rows > numberOfPoints || columns > numberOfPoints) {
+        if (rows == 0 || columns == 0 || rows > numberOfPoints || columns > numberOfPoints) {
             reportProblem(QString("[READGIRB] %1 in %2 has a grid of %3 x %4 but %5 points; the message is skipped")
                               .arg(QString::fromStdString(shortName), fileName)
                               .arg(columns)

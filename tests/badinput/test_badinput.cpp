@@ -301,6 +301,8 @@ TEST_F(BadInput, GribFiles)
          "has a grid of 2147483646 x 10 but 120 points"},
         {"edition 2 grid of 2^31 - 1 rows", withBytes(g2, sectionAt(g2, 3) + 34, u32be(0x7ffffffe)), 0,
          "has a grid of 12 x 2147483646 but 120 points"},
+        {"edition 2 grid of no rows", withBytes(g2, sectionAt(g2, 3) + 34, u32be(0)), 0,
+         "has a grid of 12 x 0 but 120 points"},
         {"edition 2 field taking the bitmap of an earlier field it does not have",
          withBytes(g2, sectionAt(g2, 6) + 5, "\xfe"), 255, "takes the bitmap of an earlier field"},
         {"edition 1 reduced grid with a row of no points", withEmptyFirstRow(reduced), 0,

@@ -130,6 +130,7 @@ QString nextMessageFault(Read read, uint64_t from, uint64_t size, uint64_t base)
     int previous = 0;
     int field = 0;
     bool bitmapDefined = false;
+    uint64_t points = 0;  // of the grid of the last section 3
     for (;;) {
         unsigned char section[5];
         const size_t got = read(pos, section, end - pos < 5 ? end - pos : 5);
@@ -163,6 +164,14 @@ QString nextMessageFault(Read read, uint64_t from, uint64_t size, uint64_t base)
         // A field may take the bitmap of an earlier field of its message
         // (indicator 254); ecCodes copies a bitmap of another size over the
         // message when there is none.
+        // ecCodes reads a bitmap bit for every point of the grid, however
+        // short the bitmap section.
+        if (number == 3) {
+            unsigned char count[4];
+            points = length >= 10 && read(pos + 6, count, 4) == 4
+                         ? uint64_t(count[0]) << 24 | uint64_t(count[1]) << 16 | uint64_t(count[2]) << 8 | count[3]
+                         : 0;
+        }
         if (number == 6) {
             unsigned char indicator = 255;
             if (length >= 6 && read(pos + 5, &indicator, 1) == 1) {
@@ -171,6 +180,13 @@ QString nextMessageFault(Read read, uint64_t from, uint64_t size, uint64_t base)
                                    "field, and no earlier field has one")
                         .arg(field)
                         .arg(at);
+                if (indicator == 0 && (length - 6) * 8 < points)
+                    return QString("is damaged: the bitmap of field %1 of the GRIB message at byte %2 holds %3 bits "
+                                   "for %4 points")
+                        .arg(field)
+                        .arg(at)
+                        .arg((length - 6) * 8)
+                        .arg(points);
                 bitmapDefined = bitmapDefined || indicator == 0;
             }
         }

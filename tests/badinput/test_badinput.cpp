@@ -276,6 +276,8 @@ TEST_F(BadInput, GribFiles)
     const QByteArray ones(8, '\xff');
     const QByteArray secondCutShort = "at byte " + QByteArray::number(g2.size()) + " claims";
     const QByteArray farCutShort = "at byte 70001 claims";
+    GribField masked = smallField(2);
+    masked.values[7] = 9999;
     const QByteArray reduced = sampleMessage("reduced_gg_pl_32_grib1");
     ASSERT_TRUE(reduced.startsWith("GRIB"));
     const std::vector<BadCase> cases = {
@@ -303,6 +305,9 @@ TEST_F(BadInput, GribFiles)
          "has a grid of 12 x 2147483646 but 120 points"},
         {"edition 2 grid of no rows", withBytes(g2, sectionAt(g2, 3) + 34, u32be(0)), 0,
          "has a grid of 12 x 0 but 120 points"},
+        {"edition 2 grid of 2^31 - 1 points and its bitmap of 120 bits",
+         withBytes(gribMessage(masked), sectionAt(gribMessage(masked), 3) + 6, u32be(0x7fffffff)), 255,
+         "holds 120 bits for 2147483647 points"},
         {"edition 2 field taking the bitmap of an earlier field it does not have",
          withBytes(g2, sectionAt(g2, 6) + 5, "\xfe"), 255, "takes the bitmap of an earlier field"},
         {"edition 1 reduced grid with a row of no points", withEmptyFirstRow(reduced), 0,

@@ -32,6 +32,11 @@ bool isMagic(const unsigned char* p)
            std::memcmp(p, "TIDE", 4) == 0;
 }
 
+uint64_t bigEndian32(const unsigned char* p)
+{
+    return uint64_t(p[0]) << 24 | uint64_t(p[1]) << 16 | uint64_t(p[2]) << 8 | p[3];
+}
+
 // The total length the indicator section of a GRIB message claims, 0 when it
 // does not tell one: another product, an unknown edition, or the edition-1
 // large-message form, whose length ecCodes works out from the sections.
@@ -144,8 +149,7 @@ QString nextMessageFault(Read read, uint64_t from, uint64_t size, uint64_t base)
                            "at byte %2")
                 .arg(at)
                 .arg(base + end - 4);
-        const uint64_t length = uint64_t(section[0]) << 24 | uint64_t(section[1]) << 16 | uint64_t(section[2]) << 8 |
-                                section[3];
+        const uint64_t length = bigEndian32(section);
         const int number = section[4];
         if (!mayFollow(previous, number))
             return QString("is damaged: the GRIB message at byte %1 has section %2 after section %3 at byte %4")
@@ -168,9 +172,18 @@ QString nextMessageFault(Read read, uint64_t from, uint64_t size, uint64_t base)
         // short the bitmap section.
         if (number == 3) {
             unsigned char count[4];
-            points = length >= 10 && read(pos + 6, count, 4) == 4
-                         ? uint64_t(count[0]) << 24 | uint64_t(count[1]) << 16 | uint64_t(count[2]) << 8 | count[3]
-                         : 0;
+            points = length >= 10 && read(pos + 6, count, 4) == 4 ? bigEndian32(count) : 0;
+        }
+        // ecCodes sizes the values by the count of section 5 before it reads them.
+        if (number == 5 && points > 0) {
+            unsigned char count[4];
+            const uint64_t values = length >= 9 && read(pos + 5, count, 4) == 4 ? bigEndian32(count) : 0;
+            if (values > points)
+                return QString("is damaged: field %1 of the GRIB message at byte %2 codes %3 values for %4 points")
+                    .arg(field)
+                    .arg(at)
+                    .arg(values)
+                    .arg(points);
         }
         if (number == 6) {
             unsigned char indicator = 255;

@@ -308,6 +308,8 @@ TEST_F(BadInput, GribFiles)
         {"edition 2 grid of 2^31 - 1 points and its bitmap of 120 bits",
          withBytes(gribMessage(masked), sectionAt(gribMessage(masked), 3) + 6, u32be(0x7fffffff)), 255,
          "holds 120 bits for 2147483647 points"},
+        {"edition 2 field coding 2^31 - 1 values on 120 points", withBytes(g2, sectionAt(g2, 5) + 5, u32be(0x7fffffff)),
+         255, "codes 2147483647 values for 120 points"},
         {"edition 2 field taking the bitmap of an earlier field it does not have",
          withBytes(g2, sectionAt(g2, 6) + 5, "\xfe"), 255, "takes the bitmap of an earlier field"},
         {"edition 1 reduced grid with a row of no points", withEmptyFirstRow(reduced), 0,

@@ -70,6 +70,101 @@ bool mayFollow(int previous, int section)
     }
 }
 
+// Bits of a big-endian bit stream, as GRIB packs its numbers.
+class BitReader {
+public:
+    BitReader(const unsigned char* data, uint64_t size) : m_data(data), m_bits(size * 8) {}
+    // `width` bits (at most 32) from the current position; false past the end.
+    bool take(unsigned width, uint64_t& value)
+    {
+        if (width > 32 || m_pos + width > m_bits)
+            return false;
+        value = 0;
+        for (unsigned i = 0; i < width; ++i, ++m_pos)
+            value = value << 1 | ((m_data[m_pos / 8] >> (7 - m_pos % 8)) & 1u);
+        return true;
+    }
+    bool skip(uint64_t bits)
+    {
+        if (bits > m_bits - m_pos)
+            return false;
+        m_pos += bits;
+        return true;
+    }
+    void toOctet() { m_pos = std::min(m_bits, (m_pos + 7) / 8 * 8); }
+    uint64_t left() const { return m_bits - m_pos; }
+
+private:
+    const unsigned char* m_data;
+    uint64_t m_bits;
+    uint64_t m_pos = 0;
+};
+
+// What is wrong with the data section (`data`, after its 5-byte head) of a
+// field packed by groups (data representation templates 5.2 and 5.3, given
+// by section 5 in `packing`); empty when nothing is. ecCodes takes the
+// group count, widths and lengths as they stand and decodes past the
+// section, or past its values, when they do not add up.
+QString groupPackingFault(const std::vector<unsigned char>& packing, const std::vector<unsigned char>& data)
+{
+    const int templateNumber = packing[9] << 8 | packing[10];
+    const uint64_t values = bigEndian32(&packing[5]);
+    const unsigned referenceBits = packing[19];
+    const uint64_t groups = bigEndian32(&packing[31]);
+    const unsigned widthReference = packing[35], widthBits = packing[36];
+    const uint64_t lengthReference = bigEndian32(&packing[37]);
+    const unsigned lengthIncrement = packing[41];
+    const uint64_t lastLength = bigEndian32(&packing[42]);
+    const unsigned lengthBits = packing[46];
+    if (referenceBits > 32 || widthBits > 32 || lengthBits > 32)
+        return QString("packs its groups with fields of more than 32 bits");
+    BitReader bits(data.data(), data.size());
+    if (templateNumber == 3) {
+        const unsigned order = packing[47], octets = packing[48];
+        // Order 0 (as ecCodes writes a field packed again) has no values
+        // ahead of the groups.
+        if (order > 2 || octets > 4)
+            return QString("has spatial differencing of order %1 in %2 octets").arg(order).arg(octets);
+        if (order > 0 && !bits.skip(uint64_t(order + 1) * octets * 8))
+            return QString("ends inside its spatial differencing values");
+    }
+    if (groups == 0 || groups > values)
+        return QString("packs %1 values in %2 groups").arg(values).arg(groups);
+    // The group references, then the widths, then the lengths, each array
+    // starting on an octet.
+    if (!bits.skip(groups * referenceBits))
+        return QString("ends inside its group references");
+    bits.toOctet();
+    const BitReader widthsAt = bits;
+    if (!bits.skip(groups * widthBits))
+        return QString("ends inside its group widths");
+    bits.toOctet();
+    BitReader lengths = bits;
+    if (!bits.skip(groups * lengthBits))
+        return QString("ends inside its group lengths");
+    bits.toOctet();
+    BitReader widths = widthsAt;
+    uint64_t total = 0, packed = 0;
+    for (uint64_t g = 0; g < groups; ++g) {
+        uint64_t width = 0, length = 0;
+        widths.take(widthBits, width);
+        lengths.take(lengthBits, length);
+        width += widthReference;
+        length = g + 1 == groups ? lastLength : lengthReference + length * lengthIncrement;
+        if (width > 32)
+            return QString("has a group of values %1 bits wide").arg(width);
+        total += length;
+        if (total > values)
+            return QString("has groups of more than its %1 values").arg(values);
+        packed += width * length;
+    }
+    if (total != values)
+        return QString("has groups of %1 values, not %2").arg(total).arg(values);
+    if (packed > bits.left())
+        return QString("packs %1 bits of values in %2").arg(packed).arg(bits.left());
+    return QString();
+}
+
 // What is wrong with the message ecCodes would read next from a source of
 // `size` bytes, read from `from` on by `read(offset, buffer, n)` (up to n
 // bytes); empty when nothing is. Three faults are caught before ecCodes sees
@@ -135,7 +230,8 @@ QString nextMessageFault(Read read, uint64_t from, uint64_t size, uint64_t base)
     int previous = 0;
     int field = 0;
     bool bitmapDefined = false;
-    uint64_t points = 0;  // of the grid of the last section 3
+    uint64_t points = 0;                 // of the grid of the last section 3
+    std::vector<unsigned char> packing;  // the first 49 octets of the last section 5
     for (;;) {
         unsigned char section[5];
         const size_t got = read(pos, section, end - pos < 5 ? end - pos : 5);
@@ -173,6 +269,23 @@ QString nextMessageFault(Read read, uint64_t from, uint64_t size, uint64_t base)
         if (number == 3) {
             unsigned char count[4];
             points = length >= 10 && read(pos + 6, count, 4) == 4 ? bigEndian32(count) : 0;
+        }
+        if (number == 5) {
+            packing.assign(std::min<uint64_t>(length, 49), 0);
+            if (read(pos, packing.data(), packing.size()) != packing.size())
+                packing.clear();
+        }
+        // Fields packed by groups: the section must hold what its groups need.
+        if (number == 7 && packing.size() >= 47) {
+            const int templateNumber = packing[9] << 8 | packing[10];
+            if ((templateNumber == 2 || (templateNumber == 3 && packing.size() >= 49)) && length > 5) {
+                std::vector<unsigned char> data(length - 5);
+                const QString fault = read(pos + 5, data.data(), data.size()) == data.size()
+                                          ? groupPackingFault(packing, data)
+                                          : QString();
+                if (!fault.isEmpty())
+                    return QString("is damaged: field %1 of the GRIB message at byte %2 %3").arg(field).arg(at, fault);
+            }
         }
         // ecCodes sizes the values by the count of section 5 before it reads them.
         if (number == 5 && points > 0) {

@@ -110,6 +110,22 @@ QByteArray sampleMessage(const char* sample)
     return bytes;
 }
 
+// A message packed again by ecCodes in another way (a packingType).
+QByteArray repacked(const QByteArray& message, const char* packingType)
+{
+    grib_handle* h = grib_handle_new_from_message_copy(nullptr, message.constData(), static_cast<size_t>(message.size()));
+    if (!h)
+        return {};
+    size_t length = std::strlen(packingType);
+    const void* bytes = nullptr;
+    size_t size = 0;
+    QByteArray out;
+    if (grib_set_string(h, "packingType", packingType, &length) == 0 && grib_get_message(h, &bytes, &size) == 0)
+        out = QByteArray(static_cast<const char*>(bytes), static_cast<int>(size));
+    grib_handle_delete(h);
+    return out;
+}
+
 // An edition-1 reduced-grid message whose first row counts no points: the
 // list of points per row starts at the grid section's octet 5, after the
 // 8-byte indicator and the product section.
@@ -276,6 +292,8 @@ TEST_F(BadInput, GribFiles)
     const QByteArray ones(8, '\xff');
     const QByteArray secondCutShort = "at byte " + QByteArray::number(g2.size()) + " claims";
     const QByteArray farCutShort = "at byte 70001 claims";
+    const QByteArray grouped = repacked(g2, "grid_complex_spatial_differencing");
+    ASSERT_TRUE(grouped.startsWith("GRIB"));
     GribField masked = smallField(2);
     masked.values[7] = 9999;
     const QByteArray reduced = sampleMessage("reduced_gg_pl_32_grib1");
@@ -310,6 +328,17 @@ TEST_F(BadInput, GribFiles)
          "holds 120 bits for 2147483647 points"},
         {"edition 2 field coding 2^31 - 1 values on 120 points", withBytes(g2, sectionAt(g2, 5) + 5, u32be(0x7fffffff)),
          255, "codes 2147483647 values for 120 points"},
+        {"edition 2 packed by groups", grouped, 0, ""},
+        // Octets 32 to 35 of section 5 count the groups, octet 37 gives the
+        // bits of a group width.
+        {"edition 2 packed in 2^31 - 1 groups", withBytes(grouped, sectionAt(grouped, 5) + 31, u32be(0x7fffffff)), 255,
+         "packs 120 values in 2147483647 groups"},
+        {"edition 2 packed with group widths of 40 bits", withBytes(grouped, sectionAt(grouped, 5) + 36, "\x28"), 255,
+         "fields of more than 32 bits"},
+        {"edition 2 packed by groups cut inside its values",
+         withBytes(grouped.left(sectionAt(grouped, 7) + 20) + "7777", 12,
+                   u32be(static_cast<uint32_t>(sectionAt(grouped, 7) + 24))),
+         255, "is damaged"},
         {"edition 2 field taking the bitmap of an earlier field it does not have",
          withBytes(g2, sectionAt(g2, 6) + 5, "\xfe"), 255, "takes the bitmap of an earlier field"},
         {"edition 1 reduced grid with a row of no points", withEmptyFirstRow(reduced), 0,

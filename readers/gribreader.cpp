@@ -167,13 +167,15 @@ QString groupPackingFault(const std::vector<unsigned char>& packing, const std::
 
 // What is wrong with the message ecCodes would read next from a source of
 // `size` bytes, read from `from` on by `read(offset, buffer, n)` (up to n
-// bytes); empty when nothing is. Three faults are caught before ecCodes sees
-// them: a message claiming more bytes than the source holds from its start
-// (ecCodes allocates the claimed length first), a GRIB 2 message whose
-// sections do not lead in their order to its end marker (ecCodes' multi-field
-// reading then frees a message it goes on reading), and a pseudo-GRIB
-// product whose first section is shorter than its own length field.
-// Offsets in the text are counted from `base`.
+// bytes); empty when nothing is. It catches what ecCodes would take as it
+// stands and then read, write or allocate past its bounds for: a message
+// claiming more bytes than the source holds from its start, a pseudo-GRIB
+// product whose first section is shorter than its own length field, a
+// GRIB 2 message whose sections do not lead in their order to its end
+// marker (ecCodes' multi-field reading then frees a message it goes on
+// reading), and GRIB 2 fields whose value count, bitmap or group packing
+// does not fit their grid and their sections. Offsets in the text are
+// counted from `base`.
 template <typename Read>
 QString nextMessageFault(Read read, uint64_t from, uint64_t size, uint64_t base)
 {
@@ -259,25 +261,56 @@ QString nextMessageFault(Read read, uint64_t from, uint64_t size, uint64_t base)
                 .arg(number)
                 .arg(at)
                 .arg(length);
-        if (number == 4)
-            ++field;
-        // A field may take the bitmap of an earlier field of its message
-        // (indicator 254); ecCodes copies a bitmap of another size over the
-        // message when there is none.
-        // ecCodes reads a bitmap bit for every point of the grid, however
-        // short the bitmap section.
-        if (number == 3) {
+        switch (number) {
+        case 3: {
+            // The grid's points, which the fields up to the next grid cover.
             unsigned char count[4];
             points = length >= 10 && read(pos + 6, count, 4) == 4 ? bigEndian32(count) : 0;
+            break;
         }
-        if (number == 5) {
+        case 4:
+            ++field;
+            break;
+        case 5: {
             packing.assign(std::min<uint64_t>(length, 49), 0);
             if (read(pos, packing.data(), packing.size()) != packing.size())
                 packing.clear();
+            // ecCodes sizes the values by this count before it reads them.
+            const uint64_t values = packing.size() >= 9 ? bigEndian32(&packing[5]) : 0;
+            if (points > 0 && values > points)
+                return QString("is damaged: field %1 of the GRIB message at byte %2 codes %3 values for %4 points")
+                    .arg(field)
+                    .arg(at)
+                    .arg(values)
+                    .arg(points);
+            break;
         }
-        // Fields packed by groups: the section must hold what its groups need.
-        if (number == 7 && packing.size() >= 47) {
-            const int templateNumber = packing[9] << 8 | packing[10];
+        case 6: {
+            // ecCodes reads a bitmap bit for every point of the grid, however
+            // short the section, and copies the bitmap of an earlier field
+            // (indicator 254) of another size over the message when there is
+            // none.
+            unsigned char indicator = 255;
+            if (length < 6 || read(pos + 5, &indicator, 1) != 1)
+                break;
+            if (indicator == 254 && !bitmapDefined)
+                return QString("is damaged: field %1 of the GRIB message at byte %2 takes the bitmap of an earlier "
+                               "field, and no earlier field has one")
+                    .arg(field)
+                    .arg(at);
+            if (indicator == 0 && (length - 6) * 8 < points)
+                return QString("is damaged: the bitmap of field %1 of the GRIB message at byte %2 holds %3 bits "
+                               "for %4 points")
+                    .arg(field)
+                    .arg(at)
+                    .arg((length - 6) * 8)
+                    .arg(points);
+            bitmapDefined = bitmapDefined || indicator == 0;
+            break;
+        }
+        case 7: {
+            // Fields packed by groups: the section must hold what its groups need.
+            const int templateNumber = packing.size() >= 47 ? packing[9] << 8 | packing[10] : -1;
             if ((templateNumber == 2 || (templateNumber == 3 && packing.size() >= 49)) && length > 5) {
                 std::vector<unsigned char> data(length - 5);
                 const QString fault = read(pos + 5, data.data(), data.size()) == data.size()
@@ -286,35 +319,10 @@ QString nextMessageFault(Read read, uint64_t from, uint64_t size, uint64_t base)
                 if (!fault.isEmpty())
                     return QString("is damaged: field %1 of the GRIB message at byte %2 %3").arg(field).arg(at, fault);
             }
+            break;
         }
-        // ecCodes sizes the values by the count of section 5 before it reads them.
-        if (number == 5 && points > 0) {
-            unsigned char count[4];
-            const uint64_t values = length >= 9 && read(pos + 5, count, 4) == 4 ? bigEndian32(count) : 0;
-            if (values > points)
-                return QString("is damaged: field %1 of the GRIB message at byte %2 codes %3 values for %4 points")
-                    .arg(field)
-                    .arg(at)
-                    .arg(values)
-                    .arg(points);
-        }
-        if (number == 6) {
-            unsigned char indicator = 255;
-            if (length >= 6 && read(pos + 5, &indicator, 1) == 1) {
-                if (indicator == 254 && !bitmapDefined)
-                    return QString("is damaged: field %1 of the GRIB message at byte %2 takes the bitmap of an earlier "
-                                   "field, and no earlier field has one")
-                        .arg(field)
-                        .arg(at);
-                if (indicator == 0 && (length - 6) * 8 < points)
-                    return QString("is damaged: the bitmap of field %1 of the GRIB message at byte %2 holds %3 bits "
-                                   "for %4 points")
-                        .arg(field)
-                        .arg(at)
-                        .arg((length - 6) * 8)
-                        .arg(points);
-                bitmapDefined = bitmapDefined || indicator == 0;
-            }
+        default:
+            break;
         }
         pos += length;
         previous = number;

@@ -54,8 +54,9 @@ public:
     static constexpr size_t kMaxValues = size_t(1) << 28;
 
 private:
-    // The number of values of a numeric attribute; text ends the run.
-    size_t numberCount(int var, const char* name) const;
+    // The number of values of an attribute of text (`text`) or of numbers;
+    // one of the other kind ends the run.
+    size_t valueCount(int var, const char* name, bool text) const;
 
     std::string m_path;
     QString m_detail;

@@ -2,6 +2,8 @@
 
 #include "logging/fatal.h"
 
+#include <QStringList>
+
 #include <netcdf.h>
 
 #include <fcntl.h>
@@ -17,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <set>
 #include <tuple>
 
@@ -206,7 +209,7 @@ void readHeader(const std::string& path)
             nc_type type = NC_NAT;
             size_t length = 0;
             if (nc_inq_attname(nc, var, a, name) != NC_NOERR || nc_inq_att(nc, var, name, &type, &length) != NC_NOERR ||
-                length > NcInput::kMaxValues)
+                length > NcInput::kMaxListValues)
                 continue;
             if (type == NC_CHAR) {
                 std::vector<char> text(length + 1);
@@ -235,7 +238,8 @@ void readHeader(const std::string& path)
             char dimName[NC_MAX_NAME + 1] = {};
             size_t length = 0;
             if (varDims == 1 && nc_inq_dim(nc, dims[0], dimName, &length) == NC_NOERR &&
-                std::strcmp(name, dimName) == 0 && length > 0 && length <= NcInput::kMaxValues) {
+                std::strcmp(name, dimName) == 0 && length > 0 && length <= NcInput::kMaxListValues &&
+                NcInput::fitsInMemory(length)) {
                 std::vector<float> values(length);
                 nc_get_var_float(nc, var, values.data());
             }
@@ -339,15 +343,16 @@ NcInput::~NcInput()
         nc_close(m_id);
 }
 
-void NcInput::check(int status) const
+void NcInput::check(int status, const QString& subject) const
 {
     if (status == NC_NOERR)
         return;
     std::printf("Error: %s\n", nc_strerror(status));
     std::fflush(stdout);
+    const QString what = subject.isEmpty() ? QString() : subject + ": ";
     fatal(2,
-          QString("netCDF: cannot read %1: %2")
-              .arg(QString::fromStdString(m_path), QString::fromLatin1(nc_strerror(status))),
+          QString("netCDF: cannot read %1: %2%3")
+              .arg(QString::fromStdString(m_path), what, QString::fromLatin1(nc_strerror(status))),
           KV_HERE, m_detail);
 }
 
@@ -429,7 +434,8 @@ std::map<std::string, std::vector<float>> NcInput::coordinates(const std::vector
         const size_t length = dimLength(d);
         int var = -1, varDims = 0, varDim = -1;
         if (nc_inq_varid(m_id, name, &var) != NC_NOERR || nc_inq_varndims(m_id, var, &varDims) != NC_NOERR ||
-            varDims != 1 || nc_inq_vardimid(m_id, var, &varDim) != NC_NOERR || varDim != d || length > kMaxValues)
+            varDims != 1 || nc_inq_vardimid(m_id, var, &varDim) != NC_NOERR || varDim != d ||
+            length > kMaxListValues || !fitsInMemory(length))
             continue;
         std::vector<float> values(length);
         if (length == 0 || nc_get_var_float(m_id, var, values.data()) == NC_NOERR)
@@ -438,30 +444,109 @@ std::map<std::string, std::vector<float>> NcInput::coordinates(const std::vector
     return out;
 }
 
-bool NcInput::readSlab(int var, const std::vector<int>& dims, const std::map<size_t, size_t>& picks,
-                       size_t expected, std::vector<float>& values) const
+QString NcInput::layoutFault(const NcLayout& layout) const
 {
-    std::vector<size_t> start(dims.size(), 0), count(dims.size(), 0);
-    size_t total = 1;
-    for (size_t k = 0; k < dims.size(); ++k) {
-        const size_t length = dimLength(dims[k]);
-        const auto pick = picks.find(k);
-        if (pick != picks.end()) {
-            if (pick->second >= length)
-                return false;
-            start[k] = pick->second;
-            count[k] = 1;
-        } else {
-            count[k] = length;
-            total *= length;
-        }
+    const std::vector<float>& levels = *layout.levels;
+    const size_t lats = layout.lats->size();
+    const size_t lons = layout.lons->size();
+    if (lats == 0 || lons == 0)
+        return "has no longitude or latitude values";
+    // Values per level: every dimension but the level axis and the picked ones.
+    uint64_t perLevel = 1;
+    size_t levelLength = 0;
+    bool empty = false, overflow = false;
+    QStringList lengths;
+    for (size_t k = 0; k < layout.dims.size(); ++k) {
+        const size_t length = dimLength(layout.dims[k]);
+        lengths << QString::number(length);
+        const auto pick = layout.picks.find(k);
+        if (pick != layout.picks.end())
+            empty = empty || pick->second >= length;
+        else if (static_cast<int>(k) == layout.levelAt)
+            levelLength = length;
+        else
+            overflow = __builtin_mul_overflow(perLevel, uint64_t(length), &perLevel) || overflow;
+        empty = empty || length == 0;
     }
-    if (total != expected || expected > kMaxValues)
-        return false;
-    values.resize(expected);
-    if (expected > 0)
-        check(nc_get_vara_float(m_id, var, start.data(), count.data(), values.data()));
-    return true;
+    if (empty)
+        return "has no values";
+    const bool levelAxis = layout.levelAt >= 0;
+    if (overflow || perLevel != uint64_t(lats) * lons || levelAxis != !levels.empty() ||
+        (levelAxis && levelLength != levels.size())) {
+        QStringList axes;
+        if (!levels.empty())
+            axes << QString::number(levels.size());
+        axes << QString::number(lats) << QString::number(lons);
+        return QString("does not have the shape of its axes (dimensions %1, axes %2)")
+            .arg(lengths.join(" x "), axes.join(" x "));
+    }
+    uint64_t kept = 0;
+    if (__builtin_mul_overflow(uint64_t(std::max<size_t>(levels.size(), 1)), perLevel, &kept) || !fitsInMemory(kept))
+        return QString("is too large for this machine's memory (%1 values, at most %2 fit)")
+            .arg(static_cast<double>(std::max<size_t>(levels.size(), 1)) * static_cast<double>(perLevel), 0, 'g', 15)
+            .arg(memoryLimit() / sizeof(double));
+    return QString();
+}
+
+void NcInput::readLevel(int var, const NcLayout& layout, size_t level, std::vector<float>& values) const
+{
+    std::vector<size_t> start(layout.dims.size(), 0), count(layout.dims.size(), 1);
+    for (size_t k = 0; k < layout.dims.size(); ++k) {
+        const auto pick = layout.picks.find(k);
+        if (pick != layout.picks.end())
+            start[k] = pick->second;
+        else if (static_cast<int>(k) == layout.levelAt)
+            start[k] = level;
+        else
+            count[k] = dimLength(layout.dims[k]);
+    }
+    values.resize(layout.lats->size() * layout.lons->size());
+    const int status = nc_get_vara_float(m_id, var, start.data(), count.data(), values.data());
+    if (status != NC_NOERR)
+        check(status, QString("variable %1").arg(QString::fromStdString(varName(var))));
+}
+
+namespace {
+
+size_t s_memoryLimit = 0;
+
+}  // namespace
+
+void NcInput::setMemoryLimit(size_t bytes)
+{
+    s_memoryLimit = bytes;
+}
+
+size_t NcInput::memoryLimit()
+{
+    if (s_memoryLimit > 0)
+        return s_memoryLimit;
+    static const size_t physical = [] {
+        const long pages = ::sysconf(_SC_PHYS_PAGES);
+        const long pageSize = ::sysconf(_SC_PAGESIZE);
+        size_t bytes = 0;
+        if (pages <= 0 || pageSize <= 0 ||
+            __builtin_mul_overflow(static_cast<size_t>(pages), static_cast<size_t>(pageSize), &bytes))
+            return std::numeric_limits<size_t>::max();
+        return bytes;
+    }();
+    return physical;
+}
+
+bool NcInput::fitsInMemory(uint64_t values)
+{
+    return values <= memoryLimit() / sizeof(double);
+}
+
+bool isLevelNumber(float level, const std::string& variable)
+{
+    if (level > -2147483648.0f && level < 2147483648.0f)
+        return true;
+    reportProblem(QString("[READ NC] %1: level %2 is not a level number; it is not read")
+                      .arg(QString::fromStdString(variable))
+                      .arg(static_cast<double>(level)),
+                  KV_HERE);
+    return false;
 }
 
 void fileKeepingLevels(p_data&& field, CachedData* store)

@@ -8,9 +8,25 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <map>
+#include <new>
 #include <string>
 #include <vector>
+
+// Where the fields of a data variable lie in it: its dimensions, the
+// positions read at one entry only (a member, a further axis), the position
+// of its level axis (-1 without one) and the values of its axes.
+struct NcLayout {
+    std::vector<int> dims;
+    std::map<size_t, size_t> picks;
+    int levelAt = -1;
+    const std::vector<float>* levels = &kNone;
+    const std::vector<float>* lats = &kNone;
+    const std::vector<float>* lons = &kNone;
+
+    inline static const std::vector<float> kNone{};
+};
 
 class NcInput {
 public:
@@ -27,8 +43,9 @@ public:
     size_t dimLength(int dim) const { return m_dimLength[static_cast<size_t>(dim)]; }
 
     // A netCDF status that must be success: otherwise "Error: <message>" on
-    // standard output, the message and the file on standard error, status 2.
-    void check(int status) const;
+    // standard output, the message, the file and the subject (a variable),
+    // when given, on standard error, status 2.
+    void check(int status, const QString& subject = QString()) const;
 
     std::string varName(int var) const;
     std::string dimName(int dim) const;
@@ -39,19 +56,30 @@ public:
     float real(int var, const char* name) const;
 
     // Values of the one-dimensional variables named like the given
-    // dimensions, by dimension name; dimensions without such a variable, or
-    // whose values cannot be read, are left out.
+    // dimensions, by dimension name; dimensions without such a variable,
+    // whose values cannot be read or are more than kMaxListValues or this
+    // machine's memory holds, are left out.
     std::map<std::string, std::vector<float>> coordinates(const std::vector<int>& dims) const;
 
-    // Reads `expected` values of a variable: every entry of its dimensions
-    // except at the positions of `picks`, where only the given entry is
-    // taken. False, with nothing read, when the values do not number
-    // `expected` or a picked entry is past its dimension.
-    bool readSlab(int var, const std::vector<int>& dims, const std::map<size_t, size_t>& picks, size_t expected,
-                  std::vector<float>& values) const;
+    // Why the variable cannot be read as `layout` places it: no longitude or
+    // latitude values, no values, another shape than its axes, more values
+    // than this machine's memory holds. Empty when it can.
+    QString layoutFault(const NcLayout& layout) const;
 
-    // Largest variable read, in values.
-    static constexpr size_t kMaxValues = size_t(1) << 28;
+    // The values of one level of the variable (entry `level` of its level
+    // axis; its only level without one), latitudes x longitudes, longitude
+    // fastest. The layout must be one without a fault.
+    void readLevel(int var, const NcLayout& layout, size_t level, std::vector<float>& values) const;
+
+    // Bytes the values kept of one variable may take, at 8 bytes a value:
+    // the machine's physical memory, unless set lower (0 sets it back). A
+    // harness that runs under an allocation limit lowers it.
+    static void setMemoryLimit(size_t bytes);
+    static size_t memoryLimit();
+    static bool fitsInMemory(uint64_t values);
+
+    // Longest coordinate list or attribute read, in values.
+    static constexpr size_t kMaxListValues = size_t(1) << 28;
 
 private:
     // The number of values of an attribute of text (`text`) or of numbers;
@@ -70,36 +98,48 @@ private:
 // a field of the same level: fields already in the store win.
 void fileKeepingLevels(p_data&& field, CachedData* store);
 
-// Files one field per level of `values` (levels x lats x lons, longitude
-// fastest; one level when `levels` is empty), each a copy of `base` with
-// its level, axes and `restore(value)` as data.
+// A level value that is not a number or lies beyond the range of a level
+// number names no level: false, with the problem reported.
+bool isLevelNumber(float level, const std::string& variable);
+
+// Reads the variable one level at a time and files one field per level,
+// each a copy of `base` with its level, axes and `restore(value)` as data;
+// levels whose value is not a level number are left out. Returns why the
+// variable cannot be read (NcInput::layoutFault), with nothing filed; empty
+// once it is filed. Memory: the fields kept and one level of floats.
 template <typename Restore>
-void fileLevels(const p_data& base, const std::vector<float>& levels, const std::vector<float>& lats,
-                const std::vector<float>& lons, const std::vector<float>& values, Restore restore, CachedData* store)
+QString fileLevels(const NcInput& file, int var, const NcLayout& layout, const p_data& base, Restore restore,
+                   CachedData* store)
 {
-    const size_t slice = lats.size() * lons.size();
-    const size_t count = levels.empty() ? 1 : levels.size();
-    for (size_t p = 0; p < count && (p + 1) * slice <= values.size(); ++p) {
-        const float level = levels.empty() ? 0.0f : levels[p];
-        // A level value that is not a number or lies beyond the range of a
-        // level number names no level.
-        if (!(level > -2147483648.0f && level < 2147483648.0f)) {
-            reportProblem(QString("[READ NC] %1: level %2 is not a level number; it is not read")
-                              .arg(QString::fromStdString(base.factorShortName))
-                              .arg(static_cast<double>(level)),
-                          KV_HERE);
-            continue;
+    const QString fault = file.layoutFault(layout);
+    if (!fault.isEmpty())
+        return fault;
+    const std::vector<float>& levels = *layout.levels;
+    const size_t slice = layout.lats->size() * layout.lons->size();
+    std::vector<p_data> fields;
+    std::vector<float> values;
+    try {
+        for (size_t p = 0; p < std::max<size_t>(levels.size(), 1); ++p) {
+            const float level = levels.empty() ? 0.0f : levels[p];
+            if (!isLevelNumber(level, base.factorShortName))
+                continue;
+            file.readLevel(var, layout, p, values);
+            p_data& field = fields.emplace_back(base);
+            field.level = static_cast<int32_t>(level);
+            field.lat.assign(layout.lats->begin(), layout.lats->end());
+            field.lon.assign(layout.lons->begin(), layout.lons->end());
+            field.data.resize(slice);
+            for (size_t i = 0; i < slice; ++i)
+                field.data[i] = restore(values[i]);
         }
-        p_data field = base;
-        field.level = static_cast<int32_t>(level);
-        field.lat.assign(lats.begin(), lats.end());
-        field.lon.assign(lons.begin(), lons.end());
-        field.data.resize(slice);
-        const float* v = values.data() + p * slice;
-        for (size_t i = 0; i < slice; ++i)
-            field.data[i] = restore(v[i]);
-        fileKeepingLevels(std::move(field), store);
+    } catch (const std::bad_alloc&) {
+        return QString("is too large for this machine's memory (%1 levels of %2 values)")
+            .arg(std::max<size_t>(levels.size(), 1))
+            .arg(slice);
     }
+    for (p_data& field : fields)
+        fileKeepingLevels(std::move(field), store);
+    return QString();
 }
 
 // Longitude step in eighths of a degree; 0 for an axis of fewer than two entries.

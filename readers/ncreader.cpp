@@ -1,5 +1,6 @@
 #include "readers/ncreader.h"
 
+#include "logging/fatal.h"
 #include "logging/qlogger.h"
 #include "readers/ncinput.h"
 #include "table/csvfileparser.h"
@@ -28,8 +29,9 @@ void ncReader::read(std::string path, CachedData* in_data)
 {
     if (!CsvFileParser::getInstance()->m_overWrite)
         return;
-    const int last = std::clamp<int>(g_collect_number, 0, kMemberSlots - 1);
-    for (int i = 0; i <= last; ++i)
+    // Reading member 0 of an ensemble output raises g_collect_number to its
+    // last member, so that each of its members is read.
+    for (int i = 0; i <= std::clamp<int>(g_collect_number, 0, kMemberSlots - 1); ++i)
         readFormNcfile(path, in_data, i);
 }
 
@@ -38,15 +40,28 @@ void ncReader::readFormNcfile(std::string path, CachedData* in_data, int chs)
     if (!QFile::exists(QString::fromStdString(path)))
         return;
     // An output that cannot be read back ends the run before anything is written.
-    const NcInput file(path, "the existing output is left as it was");
+    const QString leftAsItWas = "the existing output is left as it was";
+    const NcInput file(path, leftAsItWas);
+    auto cannotRead = [&](const QString& why) {
+        fatal(2, QString("netCDF: cannot read back %1: %2").arg(QString::fromStdString(path), why), KV_HERE,
+              leftAsItWas);
+    };
     std::vector<int> allDims(static_cast<size_t>(file.dimCount()));
-    for (int d = 0; d < file.dimCount(); ++d)
+    for (int d = 0; d < file.dimCount(); ++d) {
         allDims[static_cast<size_t>(d)] = d;
+        // The merged output keeps every member the old one holds, however
+        // many this run brings.
+        const size_t members = file.dimLength(d);
+        if (file.dimName(d) != "ens" || members == 0)
+            continue;
+        if (members > static_cast<size_t>(kMemberSlots))
+            cannotRead(QString("it holds %1 members, more than %2").arg(members).arg(kMemberSlots));
+        g_collect_number = std::max<int32_t>(g_collect_number, static_cast<int32_t>(members - 1));
+    }
     const std::map<std::string, std::vector<float>> coordinates = file.coordinates(allDims);
-    const std::vector<float> none;
-    auto valuesOf = [&](const std::string& dim) -> const std::vector<float>& {
+    auto valuesOf = [&](const std::string& dim) -> const std::vector<float>* {
         const auto it = coordinates.find(dim);
-        return it == coordinates.end() ? none : it->second;
+        return it == coordinates.end() ? &NcLayout::kNone : &it->second;
     };
 
     CsvFileParser* table = CsvFileParser::getInstance();
@@ -60,35 +75,35 @@ void ncReader::readFormNcfile(std::string path, CachedData* in_data, int chs)
         if (longName == "isobaric level" || longName == "longitude" || longName == "latitude" || longName == "ens")
             continue;
 
-        const std::vector<int> dims = file.varDims(var);
-        const std::vector<float>* levels = &none;
-        const std::vector<float>* lons = &none;
-        const std::vector<float>* lats = &none;
-        std::map<size_t, size_t> picks;  // a variable with a member axis gives member chs
-        for (size_t k = 0; k < dims.size(); ++k) {
-            const std::string dimName = file.dimName(dims[k]);
+        NcLayout layout;
+        layout.dims = file.varDims(var);
+        bool memberHeld = true;
+        for (size_t k = 0; k < layout.dims.size(); ++k) {
+            const std::string dimName = file.dimName(layout.dims[k]);
             if (dimName == "ens") {
-                picks[k] = static_cast<size_t>(chs);
+                // A variable with a member axis gives member chs.
+                layout.picks[k] = static_cast<size_t>(chs);
+                memberHeld = memberHeld && file.dimLength(layout.dims[k]) > static_cast<size_t>(chs);
                 continue;
             }
+            // A dimension without a coordinate variable gives no axis.
             int coordinate = -1;
-            file.check(nc_inq_varid(file.id(), dimName.c_str(), &coordinate));
+            if (nc_inq_varid(file.id(), dimName.c_str(), &coordinate) != NC_NOERR)
+                continue;
             const std::string role = file.text(coordinate, "long_name");
-            if (role == "isobaric level")
-                levels = &valuesOf(dimName);
-            else if (role == "longitude")
-                lons = &valuesOf(dimName);
-            else if (role == "latitude")
-                lats = &valuesOf(dimName);
+            if (role == "isobaric level") {
+                layout.levels = valuesOf(dimName);
+                layout.levelAt = static_cast<int>(k);
+            } else if (role == "longitude") {
+                layout.lons = valuesOf(dimName);
+            } else if (role == "latitude") {
+                layout.lats = valuesOf(dimName);
+            }
         }
 
-        const std::string units = file.text(var, "units");
-        if (lons->empty() || lats->empty()) {
-            logError("[READ NC] data error", __LINE__);
-            continue;
-        }
         p_data base;
-        base.dimDx = spacingCode(*lons);
+        base.prop_units = file.text(var, "units");
+        base.dimDx = spacingCode(*layout.lons);
         base.prop_initial_time = file.text(var, "initial_time");
         file.integer(var, "forcast_time");
         const std::string surface = file.text(var, "nameOfFirstFixedSurface");
@@ -96,40 +111,31 @@ void ncReader::readFormNcfile(std::string path, CachedData* in_data, int chs)
         base.prop_fillValue = file.real(var, "_FillValue");
         base.isFi = file.integer(var, "calByKVL") != 0;
 
+        // A variable the table no longer names is not carried over; every
+        // other one is read whole, or the run ends.
         const CSV_FILE* row = table->findfr(name + "_" + surface + "_" + base.typedoflevels);
         if (!row) {
             logError(QString("[READ NC] find null pointer %1").arg(QString::fromStdString(name)), __LINE__);
             continue;
         }
-
-        const size_t expected = std::max<size_t>(levels->size(), 1) * lons->size() * lats->size();
-        std::vector<float> buffer;
-        if (!file.readSlab(var, dims, picks, expected, buffer)) {
-            // Another shape than its axes, or no such member in the file.
-            if (picks.empty() || file.dimLength(dims[picks.begin()->first]) > static_cast<size_t>(chs))
-                logError(QString("[READ NC] data error: %1 does not have the shape of its axes")
-                             .arg(QString::fromStdString(name)),
-                         __LINE__);
-            continue;
-        }
-        if (buffer.empty()) {
-            logError(QString("[READ NC] error %1 data is empty").arg(QString::fromStdString(name)), __LINE__);
-            continue;
-        }
+        if (!memberHeld)
+            continue;  // an ensemble run of more members than the file holds
         logDebug(QString("[READ NC] nc_read %1").arg(QString::fromStdString(row->oldFactorName)), __LINE__);
 
         base.factorShortName = row->oldFactorName;
         base.factorLongName = row->oldDesc;
         base.nameOfFirstFixedSurface = row->nameOfFirstFixedSurface;
-        base.prop_units = units;
         base.forecastTime = g_forcastTime;
         base.perturbationNumber = chs;
         base.readout = true;
         // Undo the writer's rescaling; fill values too, which the writer maps back.
         const double amplification = row->amplification;
         const double offset = row->offset;
-        fileLevels(base, *levels, *lats, *lons, buffer,
-                   [&](float v) { return (static_cast<double>(v) - offset) / amplification; }, in_data);
+        const QString fault = fileLevels(
+            file, var, layout, base, [&](float v) { return (static_cast<double>(v) - offset) / amplification; },
+            in_data);
+        if (!fault.isEmpty())
+            cannotRead(QString("variable %1 %2").arg(QString::fromStdString(name), fault));
         ++variablesRead;
     }
     logDebug(QString("[READ NC] read nc end %1").arg(variablesRead), __LINE__);

@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -115,57 +116,38 @@ void TjwrfNcReader::readFormNcfile(QString path, CachedData* in_data, int chs)
         const std::string units = file.text(var, "units");
         if (units == "degrees_east" || units == "degrees_north")
             continue;
-        const std::vector<int> dims = file.varDims(var);
-        if (dims.size() == 1 || (dims.size() == 4 && type == "tjwrf_nc"))
+        NcLayout layout;
+        layout.dims = file.varDims(var);
+        if (layout.dims.size() == 1 || (layout.dims.size() == 4 && type == "tjwrf_nc"))
             continue;
 
-        const std::vector<float>* levels = &none;
-        const std::vector<float>* lons = &none;
-        const std::vector<float>* lats = &none;
         // Dimensions that give no axis (time, member, a level axis whose
         // values were not read) contribute their first entry only.
-        std::map<size_t, size_t> picks;
-        for (size_t k = 0; k < dims.size(); ++k) {
-            const std::string dimName = file.dimName(dims[k]);
+        QStringList leftOut;
+        for (size_t k = 0; k < layout.dims.size(); ++k) {
+            const std::string dimName = file.dimName(layout.dims[k]);
             const auto values = coordinates.find(dimName);
             const std::vector<float>* axis = values == coordinates.end() ? nullptr : &values->second;
             const Role role = roleOf(dimName);
-            if (role == Role::Level && axis)
-                levels = axis;
-            else if (role == Role::Lon && axis)
-                lons = axis;
-            else if (role == Role::Lat && axis)
-                lats = axis;
-            else
-                picks[k] = 0;
-        }
-        if (std::any_of(picks.begin(), picks.end(), [&](const auto& p) { return file.dimLength(dims[p.first]) > 1; }))
-            logDebug(QString("[READ NC] %1: only the first entry of its further dimensions is read").arg(qName),
-                     __LINE__);
-
-        if (lons->empty() || lats->empty()) {
-            logError("[READ NC] data error", __LINE__);
-            reportProblem(QString("[READ NC] %1: %2 has no longitude or latitude values; it is not read")
-                              .arg(path, qName),
-                          SourcePlace{__FILE_NAME__, "readFormNcfile", __LINE__});
-            continue;
+            if (role == Role::Level && axis) {
+                layout.levels = axis;
+                layout.levelAt = static_cast<int>(k);
+            } else if (role == Role::Lon && axis) {
+                layout.lons = axis;
+            } else if (role == Role::Lat && axis) {
+                layout.lats = axis;
+            } else {
+                layout.picks[k] = 0;
+                const size_t length = file.dimLength(layout.dims[k]);
+                if (length > 1)
+                    leftOut << QString("%1 (%2 entries)").arg(QString::fromStdString(dimName)).arg(length);
+            }
         }
         const float inputFill = file.real(var, "_FillValue");
 
         const CSV_FILE* row = table->find(name + "__");
         if (!row) {
             logError(QString("[READ NC] find null pointer %1").arg(qName), __LINE__);
-            continue;
-        }
-
-        const size_t expected = std::max<size_t>(levels->size(), 1) * lons->size() * lats->size();
-        std::vector<float> buffer;
-        if (!file.readSlab(var, dims, picks, expected, buffer)) {
-            logError(QString("[READ NC] data error: %1 does not have the shape of its axes").arg(qName), __LINE__);
-            continue;
-        }
-        if (buffer.empty()) {
-            logError(QString("[READ NC] error %1 data is empty").arg(qName), __LINE__);
             continue;
         }
         logDebug(QString("[READ NC] nc_read %1").arg(QString::fromStdString(row->oldFactorName)), __LINE__);
@@ -175,7 +157,7 @@ void TjwrfNcReader::readFormNcfile(QString path, CachedData* in_data, int chs)
         base.factorShortName = row->oldFactorName;
         base.factorLongName = row->oldDesc;
         base.prop_units = row->newUnit;
-        base.dimDx = spacingCode(*lons);
+        base.dimDx = spacingCode(*layout.lons);
         base.prop_initial_time = initialTime;
         base.forecastTime = forecastHour;
         base.prop_fillValue = 9999.0f;
@@ -186,11 +168,21 @@ void TjwrfNcReader::readFormNcfile(QString path, CachedData* in_data, int chs)
         // the row's scaling again.
         const double amplification = row->amplification;
         const double offset = row->offset;
-        fileLevels(base, *levels, *lats, *lons, buffer,
-                   [&](float v) {
-                       return v == inputFill ? 9999.0 : (static_cast<double>(v) - offset) / amplification;
-                   },
-                   in_data);
+        const QString fault = fileLevels(
+            file, var, layout, base,
+            [&](float v) { return v == inputFill ? 9999.0 : (static_cast<double>(v) - offset) / amplification; },
+            in_data);
+        // A variable that cannot be read is left out; the run goes on with the others.
+        if (!fault.isEmpty()) {
+            reportProblem(QString("[READ NC] %1: %2 %3; it is not read").arg(path, qName, fault),
+                          SourcePlace{__FILE_NAME__, "readFormNcfile", __LINE__});
+            continue;
+        }
+        if (!leftOut.isEmpty())
+            reportProblem(QString("[READ NC] %1: %2 is read at the first entry of %3 only; the other entries are "
+                                  "left out")
+                              .arg(path, qName, leftOut.join(", ")),
+                          SourcePlace{__FILE_NAME__, "readFormNcfile", __LINE__});
         ++variablesRead;
     }
     logDebug(QString("[READ NC] read nc end %1").arg(variablesRead), __LINE__);

@@ -2,9 +2,11 @@
 
 #include "app/commandline.h"
 #include "app/outputlock.h"
+#include "app/runreport.h"
 #include "logging/fatal.h"
 #include "logging/qlogger.h"
 #include "model/basereader.h"
+#include "model/initialtimes.h"
 #include "process/dataprocess.h"
 #include "readers/ncreader.h"
 #include "readers/readerfactory.h"
@@ -13,7 +15,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +22,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+
+#include <sys/stat.h>
 
 // The driver's log lines and fatal ends name "main" as their function.
 #define KV_MAIN (SourcePlace{__FILE_NAME__, "main", __LINE__})
@@ -59,8 +62,91 @@ int runUpgrade(const QString& oldTable)
     return CsvFileParser::getInstance()->update_config_file(oldTable) == 0 ? 0 : 1;
 }
 
+// The output name as given, made absolute against the working directory.
+// ".." stays as written, so that the file system resolves it through
+// symbolic links as it does for every other path.
+QString absoluteOutput(const QString& output)
+{
+    return output.startsWith('/') ? output : QDir::currentPath() + "/" + output;
+}
+
+void makeOutputDirectory(const QString& output)
+{
+    const QString outputDir = output.left(output.lastIndexOf('/'));
+    if (!outputDir.isEmpty() && mkMutiDir(outputDir).isEmpty()) {
+        std::printf("can not create output dir\n");
+        fatal(255, "can not create output dir", KV_MAIN, outputDir);
+    }
+}
+
+void readInputs(baseReader* reader, const QStringList& inputs, CsvFileParser& table, RunReport& report)
+{
+    for (const QString& input : inputs) {
+        if (!QFile::exists(input)) {
+            logError(QString("FILE[%1] NOT EXIST").arg(input), KV_MAIN);
+            std::fprintf(stderr, "FILE[%s] NOT EXIST\n", input.toLocal8Bit().constData());
+            report.missing(input);
+            continue;
+        }
+        logInfo(QString("Read[%1]").arg(input), KV_MAIN);
+        const uint64_t before = keptFields(reader->m_cache, table);
+        reader->m_tally = InputTally();
+        reader->readFile(input);
+        report.read(input, reader->m_tally, keptFields(reader->m_cache, table) - before);
+    }
+}
+
+// Fields of one variable, level and member with several initial times
+// would be written under one time: the run is refused before the lock.
+void refuseMixedInitialTimes(const CachedData* store, const QString& output)
+{
+    MixedInitialTimes mixed;
+    if (!findMixedInitialTimes(store, mixed))
+        return;
+    constexpr size_t kShown = 4;
+    QStringList times;
+    for (size_t k = 0; k < mixed.times.size() && k < kShown; ++k)
+        times << QString::fromStdString(mixed.times[k]);
+    if (mixed.times.size() > kShown)
+        times << QString("and %1 more").arg(mixed.times.size() - kShown);
+    const CSV_FILE* row = CsvFileParser::getInstance()->find(mixed.key);
+    fatal(255,
+          QString("more than one analysis time: %1 (%2) at level %3 of member %4 has fields of the initial times %5")
+              .arg(QString::fromStdString(row ? row->newFactorName : mixed.key), QString::fromStdString(mixed.key))
+              .arg(mixed.level)
+              .arg(mixed.member)
+              .arg(times.join(", ")),
+          KV_MAIN, QString("a run converts one analysis time; %1 is left as it was").arg(output));
+}
+
+void takeLock(OutputLock& lock)
+{
+    switch (lock.acquire()) {
+    case OutputLock::Result::Acquired:
+        return;
+    case OutputLock::Result::TimedOut:
+        fatal(255, "wait for .nc.tmp time out", KV_MAIN, lock.path(), FatalLogLevel::Info);
+    case OutputLock::Result::CannotCreate:
+        fatal(255, "can not create lock file", KV_MAIN,
+              lock.path() + ": " + QString::fromLocal8Bit(std::strerror(lock.error())));
+    }
+}
+
+void say(const QStringList& lines)
+{
+    std::fflush(stdout);
+    for (const QString& line : lines)
+        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+// A run that has nothing to write ends with this status, its output
+// untouched.
+constexpr int kNothingToWrite = 3;
+
 int runConversion(const QStringList& inputs, QString output, QString table)
 {
+    RunReport report;
     if (table.isEmpty())
         table = "default.csv";
     CsvFileParser* parser = CsvFileParser::getInstance();
@@ -70,47 +156,39 @@ int runConversion(const QStringList& inputs, QString output, QString table)
     s_reader.reset(createReader(readerKindFor(parser->m_fileType)));
     baseReader* reader = s_reader.get();
 
-    // Relative output names are taken against the working directory, so
-    // that the directory step below always has a parent to work from.
-    output = QDir::cleanPath(QFileInfo(output).absoluteFilePath());
-    const QString outputDir = output.left(output.lastIndexOf('/'));
-    if (!outputDir.isEmpty() && !QDir(outputDir).exists() && mkMutiDir(outputDir).isEmpty()) {
-        std::printf("can not create output dir\n");
-        fatal(255, "can not create output dir", KV_MAIN, outputDir);
-    }
-
-    for (const QString& input : inputs) {
-        if (QFile::exists(input)) {
-            logInfo(QString("Read[%1]").arg(input), KV_MAIN);
-            reader->readFile(input);
-        } else {
-            logError(QString("FILE[%1] NOT EXIST").arg(input), KV_MAIN);
-            std::fprintf(stderr, "FILE[%s] NOT EXIST\n", input.toLocal8Bit().constData());
-        }
-    }
+    output = absoluteOutput(output);
+    makeOutputDirectory(output);
+    readInputs(reader, inputs, *parser, report);
 
     std::printf("*********load nc load nc load nc********\n");
     std::fflush(stdout);
 
-    OutputLock lock(output);
-    switch (lock.acquire()) {
-    case OutputLock::Result::Acquired:
-        break;
-    case OutputLock::Result::TimedOut:
-        fatal(255, "wait for .nc.tmp time out", KV_MAIN, lock.path(), FatalLogLevel::Info);
-    case OutputLock::Result::CannotCreate:
-        fatal(255, "can not create lock file", KV_MAIN,
-              lock.path() + ": " + QString::fromLocal8Bit(std::strerror(lock.error())));
+    if (report.kept() == 0) {
+        say(report.nothingKept(*parser, table, output, QFile::exists(output)) << report.summary(0, 0, QString()));
+        return kNothingToWrite;
     }
+    refuseMixedInitialTimes(reader->m_cache, output);
+
+    OutputLock lock(output);
+    takeLock(lock);
 
     logInfo(QString("[load nc  data[%1]").arg(output), KV_MAIN);
     ncReader().read(output.toStdString(), reader->m_cache);
 
     logInfo(QString("[process data[%1]").arg(output), KV_MAIN);
-    dataProcess().process(reader->m_cache);
+    dataProcess processor;
+    processor.process(reader->m_cache);
 
     logInfo(QString("[write nc[%1]").arg(output), KV_MAIN);
-    nclWriter().write(reader->m_cache, output.toStdString(), table.toStdString());
+    nclWriter writer;
+    writer.write(reader->m_cache, output.toStdString(), table.toStdString());
+    if (writer.variablesWritten() == 0) {
+        say({QString("nothing to write: no field of the inputs gives a variable the table writes; %1")
+                 .arg(QFile::exists(output) ? output + " is left as it was" : "no output is made"),
+             report.summary(0, processor.derivationsRun(), QString())});
+        return kNothingToWrite;
+    }
+    say({report.summary(writer.variablesWritten(), processor.derivationsRun(), output)});
     return 0;
 }
 
@@ -127,24 +205,25 @@ void nLog(const char* format, ...)
 
 QString mkMutiDir(QString path)
 {
-    if (QDir(path).exists())
+    // Made through the file system, component by component, so that ".."
+    // and symbolic links resolve as they do for any other path.
+    auto isDirectory = [](const QString& p) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(p).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    };
+    if (isDirectory(path))
         return path;
     const int slash = path.lastIndexOf('/');
     if (slash < 0)
         return QString();
     const QString parentPart = path.left(slash);
     const QString last = path.mid(slash + 1);
-
     // An empty parent part stands for the root directory.
-    QString parent;
-    if (!parentPart.isEmpty()) {
-        parent = mkMutiDir(parentPart);
-        if (parent.isEmpty())
-            return QString();
-    }
-    if (last.isEmpty() || !QDir(parent.isEmpty() ? QString("/") : parent).mkpath(last))
+    if (last.isEmpty() || (!parentPart.isEmpty() && mkMutiDir(parentPart).isEmpty()))
         return QString();
-    return parent + "/" + last;
+    if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0 && !isDirectory(path))
+        return QString();
+    return path;
 }
 
 int runKelvane(const QStringList& arguments)

@@ -5,7 +5,10 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
@@ -19,6 +22,18 @@ void releaseCurrentLock()
 {
     if (s_current)
         s_current->release();
+}
+
+// Said once, at the first wait: another run holds the lock.
+void sayWaiting(const QByteArray& path)
+{
+    struct stat st {};
+    QString age = "of unknown age";
+    if (::stat(path.constData(), &st) == 0)
+        age = QString("taken %1 s ago").arg(std::max<long long>(0, static_cast<long long>(::time(nullptr) - st.st_mtime)));
+    std::fprintf(stderr, "waiting for the lock %s (%s) held by another run\n", path.constData(),
+                 age.toLocal8Bit().constData());
+    std::fflush(stderr);
 }
 
 }  // namespace
@@ -61,6 +76,8 @@ OutputLock::Result OutputLock::acquire(const Options& options, void (*onWait)(in
             return Result::CannotCreate;
         }
         QLogger::getInstance()->printInfo("wait for .nc.tmp", __FILE_NAME__, "main", __LINE__);
+        if (m_waits == 0)
+            sayWaiting(path);
         std::this_thread::sleep_for(std::chrono::milliseconds(options.pollMilliseconds));
         ++m_waits;
         if (onWait)

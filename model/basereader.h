@@ -6,6 +6,34 @@
 
 #include <QString>
 
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// What the inputs of a run offered: the messages or records met and the
+// first distinct variable keys among them, so that a run that keeps nothing
+// can say what it was given.
+struct InputTally {
+    static constexpr size_t kKeysKept = 5;
+
+    uint64_t units = 0;
+    std::vector<std::string> keys;
+
+    // A message or record of the given key.
+    void met(const std::string& key)
+    {
+        ++units;
+        offered(key);
+    }
+    // Notes a key among the first few distinct ones, without counting.
+    void offered(const std::string& key)
+    {
+        if (!key.empty() && keys.size() < kKeysKept && std::find(keys.begin(), keys.end(), key) == keys.end())
+            keys.push_back(key);
+    }
+};
+
 class baseReader {
 public:
     // Reads one input file and adds its fields to m_cache.
@@ -17,8 +45,14 @@ public:
 
     // One map per ensemble member; slot 0 holds deterministic input.
     CachedData m_cache[kMemberSlots];
+    // Since the driver last reset it: what the input files offered.
+    InputTally m_tally;
 
 protected:
-    // Files a record through the shared rule of the store.
-    bool insert(p_data record) { return insertRecord(std::move(record), m_cache); }
+    // Files a record through the shared rule of the store, counting it as met.
+    bool insert(p_data record)
+    {
+        m_tally.met(variableKey(record));
+        return insertRecord(std::move(record), m_cache);
+    }
 };

@@ -60,6 +60,18 @@ void dataProcess::process(CachedData* stores)
     std::fflush(stdout);
 }
 
+namespace {
+
+size_t recordCount(const CachedData& store)
+{
+    size_t n = 0;
+    for (const auto& [key, records] : store)
+        n += records.size();
+    return n;
+}
+
+}  // namespace
+
 void dataProcess::process(CachedData& store)
 {
     scaleBeforeDerivations(store);
@@ -68,39 +80,34 @@ void dataProcess::process(CachedData& store)
     wswd2uv(store);
     wswd2uv10m(store);
     wswd2uv100m(store);
-    touch_TD_DEPR(store);
-    touch_AI(store);
-    touch_KI(store);
-    touch_TT(store);
-    touch_LI(store);
-    touch_SI(store);
-    touch_SWEAT(store);
-    touch_VOR_NEW(store);
-    touch_ERH2M(store);
-    touch_EGH(store);
-    touch_EQT(store);
-    touch_H20C(store);
-    touch_H0C(store);
-    touch_SHR(store);
-    touch_Q(store);
-    touch_2D(store);
-    touch_2Q_DEPR(store);
-    touch_NEW_W(store);
-    touch_DEPR2M(store);
-    touch_QGS(store);
-    touch_EDI(store);
-    touch_EDIQ(store);
-    touch_UQS(store);
-    touch_PW(store);
-    touch_CAPE(store);
-    touch_DCAPE(store);
-    touch_TCL(store);
-    touch_TMPA(store);
-    touch_VORA(store);
-    touch_PT(store);
-    touch_PV(store);
-    touch_UYVX(store);
+    using Step = bool (dataProcess::*)(CachedData&);
+    static const Step kRunList[] = {
+        &dataProcess::touch_TD_DEPR, &dataProcess::touch_AI,      &dataProcess::touch_KI,
+        &dataProcess::touch_TT,      &dataProcess::touch_LI,      &dataProcess::touch_SI,
+        &dataProcess::touch_SWEAT,   &dataProcess::touch_VOR_NEW, &dataProcess::touch_ERH2M,
+        &dataProcess::touch_EGH,     &dataProcess::touch_EQT,     &dataProcess::touch_H20C,
+        &dataProcess::touch_H0C,     &dataProcess::touch_SHR,     &dataProcess::touch_Q,
+        &dataProcess::touch_2D,      &dataProcess::touch_2Q_DEPR, &dataProcess::touch_NEW_W,
+        &dataProcess::touch_DEPR2M,  &dataProcess::touch_QGS,     &dataProcess::touch_EDI,
+        &dataProcess::touch_EDIQ,    &dataProcess::touch_UQS,     &dataProcess::touch_PW,
+        &dataProcess::touch_CAPE,    &dataProcess::touch_DCAPE,   &dataProcess::touch_TCL,
+        &dataProcess::touch_TMPA,    &dataProcess::touch_VORA,    &dataProcess::touch_PT,
+        &dataProcess::touch_PV,      &dataProcess::touch_UYVX,
+    };
+    constexpr size_t kSteps = sizeof kRunList / sizeof kRunList[0];
+    m_filed.resize(kSteps, false);
+    for (size_t k = 0; k < kSteps; ++k) {
+        const size_t before = recordCount(store);
+        (this->*kRunList[k])(store);
+        if (recordCount(store) != before)
+            m_filed[k] = true;
+    }
     std::fflush(stdout);
+}
+
+size_t dataProcess::derivationsRun() const
+{
+    return static_cast<size_t>(std::count(m_filed.begin(), m_filed.end(), true));
 }
 
 void dataProcess::insert(const p_data& record, CachedData& store)

@@ -24,6 +24,9 @@ public:
     // Members 0..g_collect_number of the array of member stores.
     void process(CachedData* stores);
 
+    // How many derivations of the run list filed records, in any member.
+    size_t derivationsRun() const;
+
     static void insert(const p_data& record, CachedData& store);
 
     // A level list of the table ("500;850") in Pa, appended to `levels`.
@@ -83,6 +86,9 @@ public:
     physicalQuantity* m_phy = nullptr;
 
 private:
+    // Per step of the run list: whether it filed records.
+    std::vector<bool> m_filed;
+
     // A derivation over per-column profiles of the levels its first input's
     // row lists: one record, from the first record of the first input.
     struct ProfileStep {

@@ -696,6 +696,7 @@ bool gribReader::readFile(QString fileName)
     size_t messageCount = 0;
     while (grib_handle* raw = messages.next()) {
         ++messageCount;
+        ++m_tally.units;
         Handle h(raw);
         p_data record;
 
@@ -803,6 +804,7 @@ bool gribReader::readFile(QString fileName)
         }
 
         const std::string key = variableKey(record);
+        m_tally.offered(key);
         const QString qShortName = QString::fromStdString(record.factorShortName);
         const QString qKey = QString::fromStdString(key);
         if (!table->find(key)) {
@@ -834,7 +836,7 @@ bool gribReader::readFile(QString fileName)
         record.dimDx = spacingCodeOf(step);
         std::fflush(stdout);
         record.isFi = false;
-        insert(std::move(record));
+        insertRecord(std::move(record), m_cache);
     }
     if (messageCount == 0 && !messages.incomplete()) {
         reportProblem(QString("[READGIRB] %1 holds no GRIB message").arg(fileName), KV_HERE);

@@ -143,7 +143,9 @@ bool sizeFits(int64_t a, int64_t b, int bytesPerValue, const ByteSource& source,
     if (a <= 0 || b <= 0 || a > (int64_t(1) << 31) || b > (int64_t(1) << 31))
         return false;
     const uint64_t n = static_cast<uint64_t>(a) * static_cast<uint64_t>(b);
-    if (n > (uint64_t(1) << 28) || n * static_cast<uint64_t>(bytesPerValue) > source.remaining())
+    const uint64_t bytes = n * static_cast<uint64_t>(bytesPerValue);
+    const uint64_t left = source.remaining();
+    if (n > (uint64_t(1) << 28) || (bytes > left && bytes - left > left))
         return false;
     *values = n;
     return true;

@@ -92,7 +92,10 @@ void reportBadSize(const QString& path, const QString& what, const char* reader)
 void reportInput(const QString& path, const QString& what, const char* reader);
 
 // A grid of `a` x `b` values of `bytesPerValue` bytes that the rest of the
-// source can hold (zero, negative and overflowing sizes are refused).
+// source holds at least half of: a file cut short keeps the values it holds
+// and the rest hold the fill value, while a header claiming far more than
+// the file holds is refused before anything is allocated (as are zero,
+// negative and overflowing sizes).
 bool sizeFits(int64_t a, int64_t b, int bytesPerValue, const ByteSource& source, uint64_t* values);
 
 // The extension of a file name: the text from its last "." on.

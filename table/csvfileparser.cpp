@@ -12,6 +12,7 @@
 #include <QTextStream>
 #include <QtDebug>
 
+#include <cmath>
 #include <cstdio>
 
 CsvFileParser* CsvFileParser::m_baseInfo = nullptr;
@@ -23,43 +24,110 @@ const char* const kTooNew = "config file version is too new for this program";
 const char* const kBadArea = "unknown config area format";
 const char* const kOpenFailure = "read vexa.csv file failure:";
 
-// A field read as a number by Qt's rules: text that is no number gives 0,
-// an empty field gives `whenEmpty`.
+// The cells of one variable row, trimmed of blanks. A numeric cell that is
+// neither empty nor a number refuses the table, naming where it stands.
+class RowCells {
+public:
+    RowCells(const QStringList& fields, const QString& table, int line) : m_table(table), m_line(line)
+    {
+        for (const QString& f : fields)
+            m_cells << f.trimmed();
+    }
+
+    std::string text(int column) const { return m_cells[column].toStdString(); }
+
+    float real(int column, float whenEmpty) const
+    {
+        const QString& cell = m_cells[column];
+        if (cell.isEmpty())
+            return whenEmpty;
+        bool ok = false;
+        const float value = cell.toFloat(&ok);
+        if (!ok)
+            refuse(column, cell, "is not a number");
+        return value;
+    }
+
+    int whole(int column, int whenEmpty) const
+    {
+        const QString& cell = m_cells[column];
+        if (cell.isEmpty())
+            return whenEmpty;
+        bool ok = false;
+        const int value = cell.toInt(&ok);
+        if (ok)
+            return value;
+        // "1.0" is taken as 1; "1.5" and text are refused.
+        const double number = cell.toDouble(&ok);
+        if (!ok)
+            refuse(column, cell, "is not a number");
+        if (!(number == std::trunc(number) && std::fabs(number) < 2147483648.0))
+            refuse(column, cell, "is not a whole number");
+        return static_cast<int>(number);
+    }
+
+    // The level list with blanks around its parts removed; empty parts stay.
+    std::string levels(int column) const
+    {
+        const QString& cell = m_cells[column];
+        if (cell.isEmpty())
+            return std::string();
+        QStringList parts = cell.split(';', Qt::KeepEmptyParts);
+        for (QString& part : parts) {
+            part = part.trimmed();
+            bool ok = part.isEmpty();
+            if (!ok)
+                part.toFloat(&ok);
+            if (!ok)
+                refuse(column, part, "is not a number");
+        }
+        return parts.join(';').toStdString();
+    }
+
+private:
+    [[noreturn]] void refuse(int column, const QString& cell, const char* what) const
+    {
+        fatal(255,
+              QString("table %1: line %2, column %3 (%4): \"%5\" %6")
+                  .arg(m_table)
+                  .arg(m_line)
+                  .arg(column + 1)
+                  .arg(tableformat::columnName(column), cell, what),
+              KV_HERE);
+    }
+
+    QStringList m_cells;
+    QString m_table;
+    int m_line;
+};
+
+CSV_FILE rowFromCells(const RowCells& c)
+{
+    CSV_FILE row;
+    row.oldFactorName = c.text(0);
+    row.oldDesc = c.text(1);
+    row.nameOfFirstFixedSurface = c.text(2);
+    row.typedoflevels = c.text(3);
+    row.amplification_before = c.real(5, 1.0f);
+    row.offset_before = c.real(6, 0.0f);
+    row.isfigure = c.whole(7, 0);
+    row.touying = c.text(8);
+    row.newFactorName = c.text(9);
+    row.newDesc = c.text(10);
+    row.newUnit = c.text(11);
+    row.amplification = c.real(12, 1.0f);
+    row.offset = c.real(13, 0.0f);
+    row.levels = c.levels(14);
+    row.isCompress = c.whole(15, 0);
+    row.writeSw = c.whole(16, 1);
+    return row;
+}
+
+// The old layout's numbers keep Qt's rule: text that is no number gives 0,
+// an empty field `whenEmpty`.
 float floatField(const QString& field, float whenEmpty)
 {
     return field.isEmpty() ? whenEmpty : field.toFloat();
-}
-
-int intField(const QString& field, int whenEmpty)
-{
-    return field.isEmpty() ? whenEmpty : field.toInt();
-}
-
-std::string text(const QString& field)
-{
-    return field.toStdString();
-}
-
-CSV_FILE rowFromFields(const QStringList& f)
-{
-    CSV_FILE row;
-    row.oldFactorName = text(f[0]);
-    row.oldDesc = text(f[1]);
-    row.nameOfFirstFixedSurface = text(f[2]);
-    row.typedoflevels = text(f[3]);
-    row.amplification_before = floatField(f[5], 1.0f);
-    row.offset_before = floatField(f[6], 0.0f);
-    row.isfigure = intField(f[7], 0);
-    row.touying = text(f[8]);
-    row.newFactorName = text(f[9]);
-    row.newDesc = text(f[10]);
-    row.newUnit = text(f[11]);
-    row.amplification = floatField(f[12], 1.0f);
-    row.offset = floatField(f[13], 0.0f);
-    row.levels = text(f[14]);
-    row.isCompress = intField(f[15], 0);
-    row.writeSw = intField(f[16], 1);
-    return row;
 }
 
 void reportOpenFailure(const QString& path)
@@ -101,6 +169,9 @@ CSV_FILE* CsvFileParser::findfr(const std::string& key)
 
 int CsvFileParser::init(const QString& tableName)
 {
+    // An absolute path names a table anywhere; a plain name is one of config/.
+    if (tableName.startsWith('/'))
+        return load(tableName);
     return load(programDirectory() + "/config/" + tableName);
 }
 
@@ -163,14 +234,19 @@ int CsvFileParser::load(const QString& path)
     in.readLine();  // column titles
     in.readLine();  // column descriptions
 
-    while (!in.atEnd()) {
+    for (int lineNumber = 9; !in.atEnd(); ++lineNumber) {
         const QString line = in.readLine().trimmed();
         if (line.isEmpty())
             continue;
         const QStringList f = line.split(",", Qt::KeepEmptyParts);
         if (f.size() < tableformat::kColumns)
-            fatal(255, kTooOld, KV_HERE, "row: " + line);
-        const CSV_FILE row = rowFromFields(f);
+            fatal(255, kTooOld, KV_HERE,
+                  QString("table %1: line %2 has %3 fields, %4 expected")
+                      .arg(path)
+                      .arg(lineNumber)
+                      .arg(f.size())
+                      .arg(tableformat::kColumns));
+        const CSV_FILE row = rowFromCells(RowCells(f, path, lineNumber));
         std::string inKey = variableKeyOf(row.oldFactorName, row);
         std::string outKey = variableKeyOf(row.newFactorName, row);
         std::printf("key:%s@\n", inKey.c_str());

@@ -38,7 +38,8 @@ public:
     // A parser of its own; the program uses the singleton.
     CsvFileParser() = default;
 
-    // Loads <program dir>/config/<tableName>. 0 on success, -1 when the file
+    // Loads <program dir>/config/<tableName>, or the table at tableName
+    // when it is an absolute path. 0 on success, -1 when the file
     // cannot be opened; a table of the wrong version or a bad area ends the
     // process with status 255.
     int init(const QString& tableName);

@@ -57,6 +57,17 @@ const QStringList& columnDescriptions()
     return descriptions;
 }
 
+QString columnName(int column)
+{
+    static const char* const names[kColumns] = {
+        "input short name", "input description", "surface name", "level type", "Chinese name",
+        "scale before the derivations", "offset before the derivations", "derived by the program",
+        "projection conversion", "output name", "output description", "output unit", "scale when writing",
+        "offset when writing", "output levels", "deflate level", "write switch",
+    };
+    return column >= 0 && column < kColumns ? QString(names[column]) : QString("column %1").arg(column);
+}
+
 void writeHeader(QTextStream& out, const QString& settingsRow, const QString& areaHeaderTail,
                  const QString& areaRow)
 {

@@ -21,6 +21,10 @@ const QStringList& columnDescriptions();
 // Number of fields of a current variable row.
 constexpr int kColumns = 17;
 
+// What a column of a variable row holds, in English, for messages
+// ("scale when writing" for column 12, counted from 0).
+QString columnName(int column);
+
 // Writes the eight header lines, each ending in "\n". `areaHeaderTail` is the
 // run of empty fields after the area titles (",,,," or ",,,,,,,,,,,,,").
 void writeHeader(QTextStream& out, const QString& settingsRow, const QString& areaHeaderTail,

@@ -135,6 +135,10 @@ void nclWriter::write(CachedData* in_data, std::string outPath, std::string iniP
     std::vector<NC_DATA> nc(kMemberSlots);
     for (int i = 0; i <= last; ++i)
         convertGrb2Nc(in_data[i], nc[static_cast<size_t>(i)], iniPath);
+    // A file without variables would be taken for a product: none is made.
+    m_written = 0;
+    if (std::all_of(nc.begin(), nc.begin() + last + 1, [](const NC_DATA& member) { return member.empty(); }))
+        return;
     if (last == 0)
         write2File(nc[0], outPath.c_str(), -1);
     else
@@ -158,6 +162,12 @@ void nclWriter::convertGrb2Nc(CachedData& in_data, NC_DATA& nc_data, std::string
 
         const int levelIndex = containLevel(row->levels);
         const QStringList parts = levelParts(row->levels);
+        // A one-entry list takes a field of any level only when no field of
+        // the key has the listed one.
+        const bool listedLevelPresent =
+            levelIndex >= 0 && parts.size() == 1 &&
+            std::any_of(fields.begin(), fields.end(),
+                        [&](const p_data& f) { return findLevelIndex(levelIndex, f.level) >= 0; });
 
         // Several input keys may feed one output variable: the later ones add
         // their levels into the buffer the first one made.
@@ -210,7 +220,10 @@ void nclWriter::convertGrb2Nc(CachedData& in_data, NC_DATA& nc_data, std::string
                               NC_LATLON {});
 
             const QString level = QString::number(f.level);
-            if (parts.size() != 1 && !parts.contains(level)) {
+            const bool accepted = parts.size() == 1
+                                      ? !listedLevelPresent || findLevelIndex(levelIndex, f.level) >= 0
+                                      : parts.contains(level);
+            if (!accepted) {
                 logError(QString("[WRITE NC] drop this level: %1").arg(f.level), __LINE__);
                 continue;
             }
@@ -453,6 +466,7 @@ void nclWriter::writeFile(NC_DATA* members, int memberCount, bool ensemble, cons
             ncCheck(nc_put_var_float(nc, grid->dimyDataId, v.lats.data()), "writing latitudes");
             grid->isWrite = true;
         }
+        ++m_written;
         if (!ensemble) {
             ncCheck(nc_put_var_float(nc, v.varid, v.data.data()), "writing a variable");
             continue;

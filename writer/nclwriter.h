@@ -16,8 +16,11 @@ public:
     // Writes members 0..g_collect_number of `in_data` (an array of the
     // member stores) to `outPath`. The file is made under the lock name
     // (outPath + ".tmp") and renamed onto outPath once complete, which also
-    // releases the run's lock. `iniPath` is not used.
+    // releases the run's lock. When no member has a variable to write, no
+    // file is made and the lock stays the caller's. `iniPath` is not used.
     void write(CachedData* in_data, std::string outPath, std::string iniPath);
+    // Variables the last write put in its file (0: no file was made).
+    size_t variablesWritten() const { return m_written; }
 
     // Assembles the variables of one member store; rescales its values in place.
     void convertGrb2Nc(CachedData& in_data, NC_DATA& nc_data, std::string iniPath);
@@ -42,6 +45,8 @@ public:
     NC_LP m_latlons;
 
 private:
+    size_t m_written = 0;
+
     void writeFile(NC_DATA* members, int memberCount, bool ensemble, const char* filename);
 };
 

@@ -76,9 +76,9 @@ TEST(Conversion, DefaultTableIsTheShippedOne)
     const RunResult r = program.run({"-i", "a", "-o", program.file("x.nc")});
     // The shipped table loads: its rows are printed before the run goes on.
     EXPECT_TRUE(r.outLines().contains("key:t_Isobaric surface_@")) << r.out.toStdString();
-    // No input exists: the output is a valid file without variables.
-    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_TRUE(QFile::exists(program.file("x.nc")));
+    // No input exists: nothing to write, and no output is made.
+    EXPECT_EQ(r.exitCode, 3) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(program.file("x.nc")));
 }
 
 namespace {
@@ -131,6 +131,65 @@ TEST(Conversion, ReadsInputsInOrderAndWritesTheOutputUnderTheLock)
     EXPECT_FALSE(QFile::exists(out + ".tmp"));
     NcFile nc(out);
     EXPECT_EQ(nc.floats("T").size(), 9u);
+    // One summary line on standard error; standard output keeps its trace texts.
+    const QRegularExpression summary("^summary: 1 input read \\(1 missing\\); 1 messages or records: 1 kept, 0 "
+                                     "skipped; 1 variables written; 0 derivations run; output " +
+                                     QRegularExpression::escape(out) + "; \\d+\\.\\d\\d s$");
+    const QStringList errLines = r.err.split('\n');
+    EXPECT_EQ(std::count_if(errLines.begin(), errLines.end(),
+                            [&](const QString& l) { return summary.match(l).hasMatch(); }),
+              1)
+        << r.err.toStdString();
+    EXPECT_FALSE(r.out.contains("summary")) << r.out.toStdString();
+}
+
+TEST(Conversion, NothingToWriteLeavesTheOutputAndEndsWithStatus3)
+{
+    GribRun run;
+    const QString out = run.program.file("x.nc");
+    QStringList typo = variableRow("tt", "Isobaric surface", "", "T").split(',');
+    run.program.writeConfig("typo.csv", tableText(",1,grib,2.0", "100,102,30,32", {typo.join(',')}));
+    struct Case {
+        const char* what;
+        QStringList arguments;
+        QStringList said;
+    };
+    const Case cases[] = {
+        {"a mistyped input", {"-i", run.program.file("in.grb2"), "-o", out, "-s", "t.csv"},
+         {"nothing to write: no input holds a field that the table keeps; " + out + " is left as it was",
+          "input " + run.program.file("in.grb2") + " does not exist", "table t.csv expects \"t_Isobaric surface_\""}},
+        {"a table matching nothing, merging", {"-i", run.program.file("in.grib2"), "-o", out, "-s", "typo.csv"},
+         {"input " + run.program.file("in.grib2") +
+              " holds 1 messages or records, none of them kept by the table; it offers \"t_Isobaric surface_\"",
+          "table typo.csv expects \"tt_Isobaric surface_\"",
+          "summary: 1 input read; 1 messages or records: 0 kept, 1 skipped; 0 variables written; 0 derivations run; "
+          "no output written;"}},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(writeBytes(out, "earlier output"));
+        const RunResult r = run.program.run(c.arguments);
+        EXPECT_EQ(r.exitCode, 3) << c.what << ": " << r.err.toStdString();
+        for (const QString& text : c.said)
+            EXPECT_TRUE(r.err.contains(text)) << c.what << ": " << text.toStdString() << "\n" << r.err.toStdString();
+        EXPECT_EQ(readAll(out), QByteArray("earlier output")) << c.what;
+        EXPECT_FALSE(QFile::exists(out + ".tmp")) << c.what;
+    }
+}
+
+TEST(Conversion, TablesByAbsolutePathAndOutputsThroughLinks)
+{
+    GribRun run;
+    QTemporaryDir elsewhere;
+    const QString table = elsewhere.path() + "/mine.csv";
+    ASSERT_TRUE(writeBytes(table, readAll(run.program.configFile("t.csv"))));
+    // link -> real/deep: "link/.." is real/, where the file system puts it.
+    ASSERT_TRUE(QDir(elsewhere.path()).mkpath("real/deep"));
+    ASSERT_TRUE(QFile::link(elsewhere.path() + "/real/deep", elsewhere.path() + "/link"));
+    const RunResult r =
+        run.program.run({"-i", run.program.file("in.grib2"), "-o", elsewhere.path() + "/link/../x.nc", "-s", table});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(QFile::exists(elsewhere.path() + "/real/x.nc"));
+    EXPECT_FALSE(QFile::exists(elsewhere.path() + "/x.nc"));
 }
 
 TEST(Conversion, RelativeOutputIsTakenAgainstTheWorkingDirectory)
@@ -194,4 +253,7 @@ TEST(Conversion, AnotherRunsLockIsWaitedForAndLeftAlone)
     EXPECT_GE(waits, 2);
     EXPECT_LE(waits, 4);
     EXPECT_FALSE(QFile::exists(out + ".tmp"));
+    // The wait is said once on standard error, with the lock's age.
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    EXPECT_EQ(err.count("waiting for the lock " + out + ".tmp (taken "), 1) << err.toStdString();
 }

@@ -260,7 +260,7 @@ TEST_F(BadInput, Tables)
         {"binary bytes", QByteArray("\x00\xff\xfe\x01GRIB\x00\x00\x80", 12).repeated(50), 255, "too old"},
         {"variable row of five columns", tableText(",0,grib,2.0", "80,137,12,60", {"t,T,Isobaric surface,,x"}), 255,
          ""},
-        {"area of a billion cells", tableText(",0,grib,2.0", "-1e9,1e9,-1e9,1e9", {row}), 0, "cannot be placed"},
+        {"area of a billion cells", tableText(",0,grib,2.0", "-1e9,1e9,-1e9,1e9", {row}), 3, "cannot be placed"},
     };
     const QString input = s_program->file("good.grib");
     for (const BadCase& c : cases) {
@@ -299,7 +299,7 @@ TEST_F(BadInput, GribFiles)
     const QByteArray reduced = sampleMessage("reduced_gg_pl_32_grib1");
     ASSERT_TRUE(reduced.startsWith("GRIB"));
     const std::vector<BadCase> cases = {
-        {"empty file", "", 0, "holds no GRIB message"},
+        {"empty file", "", 3, "holds no GRIB message"},
         {"magic only", "GRIB", 255, "ecCodes"},
         {"edition 2 cut after its indicator section", g2.left(16), 255, "is cut short"},
         {"edition 2 cut in the middle", g2.left(g2.size() / 2), 255, "is cut short"},
@@ -317,11 +317,11 @@ TEST_F(BadInput, GribFiles)
         {"edition 1 cut in the middle", g1.left(g1.size() / 2), 255, "is cut short"},
         {"edition 1 length of 2^24 - 1", withBytes(g1, 4, ones.left(3)), 255, "ecCodes"},
         // Ni and Nj of a latitude/longitude grid: octets 31 to 38 of section 3.
-        {"edition 2 grid of 2^31 - 1 columns", withBytes(g2, sectionAt(g2, 3) + 30, u32be(0x7ffffffe)), 0,
+        {"edition 2 grid of 2^31 - 1 columns", withBytes(g2, sectionAt(g2, 3) + 30, u32be(0x7ffffffe)), 3,
          "has a grid of 2147483646 x 10 but 120 points"},
-        {"edition 2 grid of 2^31 - 1 rows", withBytes(g2, sectionAt(g2, 3) + 34, u32be(0x7ffffffe)), 0,
+        {"edition 2 grid of 2^31 - 1 rows", withBytes(g2, sectionAt(g2, 3) + 34, u32be(0x7ffffffe)), 3,
          "has a grid of 12 x 2147483646 but 120 points"},
-        {"edition 2 grid of no rows", withBytes(g2, sectionAt(g2, 3) + 34, u32be(0)), 0,
+        {"edition 2 grid of no rows", withBytes(g2, sectionAt(g2, 3) + 34, u32be(0)), 3,
          "has a grid of 12 x 0 but 120 points"},
         {"edition 2 grid of 2^31 - 1 points and its bitmap of 120 bits",
          withBytes(gribMessage(masked), sectionAt(gribMessage(masked), 3) + 6, u32be(0x7fffffff)), 255,
@@ -341,14 +341,14 @@ TEST_F(BadInput, GribFiles)
          255, "is damaged"},
         {"edition 2 field taking the bitmap of an earlier field it does not have",
          withBytes(g2, sectionAt(g2, 6) + 5, "\xfe"), 255, "takes the bitmap of an earlier field"},
-        {"edition 1 reduced grid with a row of no points", withEmptyFirstRow(reduced), 0,
+        {"edition 1 reduced grid with a row of no points", withEmptyFirstRow(reduced), 3,
          "has a reduced grid with a row of no points"},
         {"garbage before a message", QByteArray(1000, 'x') + g2, 0, ""},
         {"a message and a TIDE product of an empty first section", g2 + "TIDE" + QByteArray(60, '\0'), 255,
          "the TIDE product at byte"},
         {"garbage before a truncated message", QByteArray(70001, 'x') + g2.left(100), 255, farCutShort.constData()},
         {"a message and a truncated one", g2 + g1.left(40), 255, secondCutShort.constData()},
-        {"text without a message", QByteArray("no grib here\n").repeated(100), 0, "holds no GRIB message"},
+        {"text without a message", QByteArray("no grib here\n").repeated(100), 3, "holds no GRIB message"},
     };
     for (const BadCase& c : cases)
         convert({c.name, c.bytes, c.status, c.message, "input.grib"}, "grib.csv");
@@ -357,14 +357,14 @@ TEST_F(BadInput, GribFiles)
     const QByteArray bz = bzip2Bytes(g2 + g1);
     const std::vector<BadCase> compressed = {
         {"gz that is not gzip, read as it stands", g2, 0, "is not gzip-compressed", "input.grib.gz"},
-        {"gz cut in the middle", gz.left(gz.size() / 2), 0, "is damaged", "input.grib.gz"},
+        {"gz cut in the middle", gz.left(gz.size() / 2), 3, "is damaged", "input.grib.gz"},
         {"gz of a truncated message", gzipBytes(g2.left(100)), 255, "is cut short", "input.grib.gz"},
         {"gz with garbage after the stream", gz + QByteArray(100, 'z'), 0, "", "input.grib.gz"},
-        {"gz header only", gz.left(10), 0, "is damaged", "input.grib.gz"},
-        {"bz2 that is not bzip2", g2, 0, "is damaged", "input.grib.bz2"},
-        {"bz2 cut in the middle", bz.left(bz.size() / 2), 0, "is damaged", "input.grib.bz2"},
-        {"bz2 with a damaged block", withBytes(bz, bz.size() / 2, "\x55\xaa\x55\xaa"), 0, "is damaged", "input.grib.bz2"},
-        {"bz2 magic only", "BZh9", 0, "is damaged", "input.grib.bz2"},
+        {"gz header only", gz.left(10), 3, "is damaged", "input.grib.gz"},
+        {"bz2 that is not bzip2", g2, 3, "is damaged", "input.grib.bz2"},
+        {"bz2 cut in the middle", bz.left(bz.size() / 2), 3, "is damaged", "input.grib.bz2"},
+        {"bz2 with a damaged block", withBytes(bz, bz.size() / 2, "\x55\xaa\x55\xaa"), 3, "is damaged", "input.grib.bz2"},
+        {"bz2 magic only", "BZh9", 3, "is damaged", "input.grib.bz2"},
     };
     for (const BadCase& c : compressed)
         convert(c, "grib.csv");
@@ -396,17 +396,17 @@ TEST_F(BadInput, CctvFiles)
     const QByteArray good = cctvFile("104", "a b c d e 24 850", "", "4 3 100 103 30 32 1 1", std::vector<float>(12, 7.0f));
     const QString name = "echirs_t2_2021061500_024.dat";
     const std::vector<BadCase> cases = {
-        {"empty file", "", 0, "shorter than its identification", name},
-        {"identification only", good.left(120), 0, "shorter than its header", name},
-        {"cut in the second header line", good.left(250), 0, "shorter than its header", name},
-        {"grid of 2^20 x 2^20", cctvFile("104", "a b c d e 24 850", "", "1048576 1048576 100 103 30 32 1 1", {1, 2}), 0, "does not fit the file",
+        {"empty file", "", 3, "shorter than its identification", name},
+        {"identification only", good.left(120), 3, "shorter than its header", name},
+        {"cut in the second header line", good.left(250), 3, "shorter than its header", name},
+        {"grid of 2^20 x 2^20", cctvFile("104", "a b c d e 24 850", "", "1048576 1048576 100 103 30 32 1 1", {1, 2}), 3, "does not fit the file",
          name},
-        {"negative grid", cctvFile("104", "a b c d e 24 850", "", "-4 3 100 103 30 32 1 1", {1, 2}), 0, "does not fit the file", name},
-        {"unknown format", cctvFile("999", "a b c d e 24 850", "", "4 3 100 103 30 32 1 1", {1, 2}), 0, "format 999", name},
-        {"name of no known kind", good, 0, "does not have the form", "other_t2_x.dat"},
-        {"fewer values than the grid", good.left(good.size() - 20), 0, "does not fit the file", name},
+        {"negative grid", cctvFile("104", "a b c d e 24 850", "", "-4 3 100 103 30 32 1 1", {1, 2}), 3, "does not fit the file", name},
+        {"unknown format", cctvFile("999", "a b c d e 24 850", "", "4 3 100 103 30 32 1 1", {1, 2}), 3, "format 999", name},
+        {"name of no known kind", good, 3, "does not have the form", "other_t2_x.dat"},
+        {"fewer values than the grid", good.left(good.size() - 20), 0, "is short: 5 values", name},
         {"wind of fewer values than its two grids", cctvFile("113", "a b c d e 3 10", "1 1 100 101 30 31 2 2", "", {1, 2, 3}),
-         0, "", "zc_mwf_wind10_x.dat"},
+         3, "", "zc_mwf_wind10_x.dat"},
     };
     for (const BadCase& c : cases)
         convert(c, "cctv_ec.csv");
@@ -415,11 +415,11 @@ TEST_F(BadInput, CctvFiles)
 TEST_F(BadInput, CpasFiles)
 {
     const std::vector<BadCase> cases = {
-        {"five bytes", "short", 0, "shorter than its header", "a.bin"},
-        {"header cut", cpasFile(4, 2, 70, 10, 78, 12, 0).left(20), 0, "shorter than its header", "a.bin"},
-        {"negative width", cpasFile(-4, 2, 70, 10, 78, 12, 0), 0, "does not fit the file", "a.bin"},
-        {"zero height", cpasFile(4, 0, 70, 10, 78, 12, 1), 0, "does not fit the file", "a.bin"},
-        {"grid of 2^20 x 2^20", cpasFile(1 << 20, 1 << 20, 70, 10, 78, 12, 0), 0, "does not fit the file", "a.bin"},
+        {"five bytes", "short", 3, "shorter than its header", "a.bin"},
+        {"header cut", cpasFile(4, 2, 70, 10, 78, 12, 0).left(20), 3, "shorter than its header", "a.bin"},
+        {"negative width", cpasFile(-4, 2, 70, 10, 78, 12, 0), 3, "does not fit the file", "a.bin"},
+        {"zero height", cpasFile(4, 0, 70, 10, 78, 12, 1), 3, "does not fit the file", "a.bin"},
+        {"grid of 2^20 x 2^20", cpasFile(1 << 20, 1 << 20, 70, 10, 78, 12, 0), 3, "does not fit the file", "a.bin"},
         {"records cut in the middle", cpasFile(4, 2, 70, 10, 78, 12, 9, 50), 0, "is short", "a.bin"},
     };
     for (const BadCase& c : cases)
@@ -429,15 +429,17 @@ TEST_F(BadInput, CpasFiles)
 TEST_F(BadInput, LatlonFiles)
 {
     const std::vector<BadCase> cases = {
-        {"header cut", latlonHeader(2, 3, 10, 0, 500, false).left(100), 0, "shorter than its header", "r.bin"},
-        {"negative rows", latlonHeader(-2, 3, 10, 0, 500, false) + shorts({1, 2, 3}), 0, "does not fit the file", "r.bin"},
-        {"grid of 10^10 cells", latlonHeader(100000, 100000, 1, 0, 1, false) + shorts({1, 2}), 0, "does not fit the file", "r.bin"},
+        {"header cut", latlonHeader(2, 3, 10, 0, 500, false).left(100), 3, "shorter than its header", "r.bin"},
+        {"negative rows", latlonHeader(-2, 3, 10, 0, 500, false) + shorts({1, 2, 3}), 3, "does not fit the file", "r.bin"},
+        {"grid of 10^10 cells", latlonHeader(100000, 100000, 1, 0, 1, false) + shorts({1, 2}), 3, "does not fit the file", "r.bin"},
         {"runs past the grid", latlonHeader(2, 3, 1, 1, 1, false) + shorts({1, 1, 4, 7, 8, 9, 10}), 0, "past the grid", "r.bin"},
-        {"packed grid of 2^40 cells", latlonHeader(1 << 20, 1 << 20, 1, 1, 1, false) + shorts({-1, -1, -1}), 0, "does not fit the file",
+        {"packed grid of 2^40 cells", latlonHeader(1 << 20, 1 << 20, 1, 1, 1, false) + shorts({-1, -1, -1}), 3, "does not fit the file",
          "r.bin"},
         {"a further level announced but absent", latlonHeader(2, 3, 10, 0, 500, true) + shorts({1, 2, 3, 4, 5, 6}), 0,
          "ends before the level", "r.bin"},
-        {"values cut", latlonHeader(2, 3, 10, 0, 500, false) + shorts({1, 2}), 0, "does not fit the file", "r.bin"},
+        {"values cut", latlonHeader(2, 3, 10, 0, 500, false) + shorts({1, 2}), 3, "does not fit the file", "r.bin"},
+        {"values cut past half", latlonHeader(2, 3, 10, 0, 500, false) + shorts({1, 2, 3, 4}), 0, "is short: 2 values",
+         "r.bin"},
     };
     for (const BadCase& c : cases)
         convert(c, "latlon.csv");
@@ -503,7 +505,7 @@ TEST_F(BadInput, NetcdfModelFiles)
         {"netCDF-4 file cut in the middle", good.left(good.size() / 2), 2, "netCDF", name},
         {"classic file cut", classic.left(classic.size() - 8), 2, "netCDF", name},
         {"variable without units", model(false, true, 3), 2, "Attribute not found", name},
-        {"axes without coordinate variables", model(true, false, 3), 0, "no longitude or latitude values", name},
+        {"axes without coordinate variables", model(true, false, 3), 3, "no longitude or latitude values", name},
         {"name without a time", good, 0, "no initial time and forecast hour", "model.nc"},
     };
     for (const BadCase& c : cases)

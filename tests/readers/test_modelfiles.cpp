@@ -257,7 +257,7 @@ TEST_F(ModelFileTest, CctvHeadersWithImpossibleSizesFileNothing)
         {"0 5 0 1 0 1 1 1", 4},
         {"-3 5 0 1 0 1 1 1", 4},
         {"2147483647 2147483647 0 1 0 1 1 1", 4},
-        {"3 3 0 1 0 1 1 1", 8},  // one value short
+        {"3 3 0 1 0 1 1 1", 4},  // less than half of its values
     };
     for (const Case& c : cases) {
         cctvEcReader r;
@@ -270,6 +270,16 @@ TEST_F(ModelFileTest, CctvHeadersWithImpossibleSizesFileNothing)
         EXPECT_EQ(entry(r, "t__"), nullptr) << c.line3;
         EXPECT_NE(err.find("echirs_t_x.dat"), std::string::npos) << err;
     }
+    // A file cut short keeps the values it holds; the rest is the fill value.
+    cctvEcReader s;
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    s.readFile(file("echirs_t_x.dat", cctvFile("104", "a b c d e 0 500", "", "3 3 0 1 0 1 1 1", {1, 2, 3, 4, 5, 6, 7, 8})));
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("1 values"), std::string::npos);
+    ASSERT_NE(entry(s, "t__"), nullptr);
+    EXPECT_EQ(entry(s, "t__")->front().data, std::vector<double>({1, 2, 3, 4, 5, 6, 7, 8, 9999}));
+
     // A wind file whose direction block is cut short: the rest is the fill value.
     cctvEcReader w;
     ::testing::internal::CaptureStdout();
@@ -310,6 +320,15 @@ TEST_F(ModelFileTest, CpasShortAndHostileFiles)
     const p_data& last = entry(r, "tbb__")->front();
     EXPECT_EQ(last.data, std::vector<double>({8, 0, 8, 8, 8, 8, -999, -999}));
     EXPECT_NE(err.find("2 values"), std::string::npos) << err;
+
+    // Cut inside its first record: the values present, then the fill value.
+    cpasReader first;
+    ::testing::internal::CaptureStderr();
+    first.readFile(file("first.bin", cpasFile(4, 2, 0, 0, 4, 2, 1, 8)));
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("66 values"), std::string::npos);
+    ASSERT_EQ(first.m_cache[0].size(), 9u);
+    EXPECT_EQ(entry(first, "ztop__")->front().data, std::vector<double>({0, 0, 0, 0, 0, 0, -999, -999}));
+    EXPECT_EQ(entry(first, "tbb__")->front().data, std::vector<double>(8, -999));
 
     for (const QByteArray& bytes : {cpasFile(1 << 20, 1 << 20, 0, 0, 1, 1, 0), cpasFile(0, 5, 0, 0, 1, 1, 1),
                                     cpasFile(-4, 2, 0, 0, 1, 1, 0), QByteArray("short")}) {
@@ -361,6 +380,12 @@ TEST_F(ModelFileTest, LatlonDamagedLevelsStayInsideTheGrid)
     latlonReader cut;
     cut.readFile(file("cut.bin", latlonHeader(2, 3, 1, 1, 1, false) + shorts({0, 0, 6, 1, 2})));
     EXPECT_EQ(entry(cut, "dbz__")->front().data, std::vector<double>({1, 2, 0, 0, 0, 0}));
+    // A full level cut short keeps its values.
+    latlonReader shortLevel;
+    ::testing::internal::CaptureStderr();
+    shortLevel.readFile(file("short.bin", latlonHeader(2, 3, 10, 0, 1, false) + shorts({10, 20, 30, 40})));
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("2 values"), std::string::npos);
+    EXPECT_EQ(entry(shortLevel, "dbz__")->front().data, std::vector<double>({1, 2, 3, 4, 9999, 9999}));
 
     // Hostile sizes: nothing is filed, nothing is allocated for them.
     for (const QByteArray& bytes : {latlonHeader(100000, 100000, 1, 0, 1, false) + shorts({1, 2}),

@@ -98,20 +98,29 @@ TEST_F(ParserTest, RowColumnsAndTheirDefaults)
     EXPECT_EQ(m_parser.getCsvStruct().size(), 2u);
 }
 
-TEST_F(ParserTest, TextThatIsNoNumberGivesZeroAndAnEmptySwitchGivesOne)
+TEST_F(ParserTest, BlanksAroundCellsAndLevelsAreTrimmed)
 {
     QStringList f = variableRow("t", "s", "", "T").split(",");
-    f[5] = "abc";
-    f[12] = "x";
-    f[15] = "many";
+    f[5] = " 0.5 ";
+    f[9] = " TMP ";
+    f[12] = "\t2 ";
+    f[14] = " 850 ; 500 ";
+    f[15] = "4.0";
     f[16] = "";
-    ASSERT_EQ(load(tableText(kSettings, kArea, {f.join(",")})), 0);
+    QStringList g = variableRow("r", "s", "", "R").split(",");
+    g[14] = "850;;500;";
+    ASSERT_EQ(load(tableText(kSettings, kArea, {f.join(","), g.join(",")})), 0);
     const CSV_FILE* t = m_parser.find("t_s_");
     ASSERT_NE(t, nullptr);
-    EXPECT_FLOAT_EQ(t->amplification_before, 0.0f);
-    EXPECT_FLOAT_EQ(t->amplification, 0.0f);
-    EXPECT_EQ(t->isCompress, 0);
+    EXPECT_FLOAT_EQ(t->amplification_before, 0.5f);
+    EXPECT_EQ(t->newFactorName, "TMP");
+    EXPECT_NE(m_parser.findfr("TMP_s_"), nullptr);
+    EXPECT_FLOAT_EQ(t->amplification, 2.0f);
+    EXPECT_EQ(t->levels, "850;500");
+    EXPECT_EQ(t->isCompress, 4);
     EXPECT_EQ(t->writeSw, 1);
+    // Empty parts of a level list stay where they are.
+    EXPECT_EQ(m_parser.find("r_s_")->levels, "850;;500;");
 }
 
 TEST_F(ParserTest, KeysAreTrimmedOfBlanksAtTheEndsOnly)
@@ -196,10 +205,35 @@ TEST_F(ParserDeathTest, RejectedTablesEndWithStatus255)
          "unknown config area format"},
         {"row of sixteen fields", tableText(kSettings, kArea, {row.section(',', 0, 15)}),
          "version is too old"},
+        {"row of sixteen fields, its line", tableText(kSettings, kArea, {row, row.section(',', 0, 15)}),
+         "line 10 has 16 fields, 17 expected"},
     };
     for (const Case& c : cases) {
         const QString path = writeTable(c.text);
         EXPECT_EXIT(m_parser.load(path), ::testing::ExitedWithCode(255), c.message) << c.what;
+    }
+
+    // A numeric cell that is neither empty nor a number, named by line and column.
+    struct Cell {
+        int column;
+        const char* text;
+        const char* message;
+    };
+    const Cell cells[] = {
+        {5, "abc", "line 9, column 6 .scale before the derivations.: \"abc\" is not a number"},
+        {6, "1..5", "line 9, column 7 .offset before the derivations.: \"1..5\" is not a number"},
+        {7, "yes", "line 9, column 8 .derived by the program.: \"yes\" is not a number"},
+        {12, "x", "line 9, column 13 .scale when writing.: \"x\" is not a number"},
+        {13, "1e", "line 9, column 14 .offset when writing.: \"1e\" is not a number"},
+        {14, "850; 5OO", "line 9, column 15 .output levels.: \"5OO\" is not a number"},
+        {15, "many", "line 9, column 16 .deflate level.: \"many\" is not a number"},
+        {16, "1.5", "line 9, column 17 .write switch.: \"1.5\" is not a whole number"},
+    };
+    for (const Cell& c : cells) {
+        QStringList f = row.split(",");
+        f[c.column] = c.text;
+        const QString path = writeTable(tableText(kSettings, kArea, {f.join(",")}));
+        EXPECT_EXIT(m_parser.load(path), ::testing::ExitedWithCode(255), c.message) << c.text;
     }
 }
 

@@ -88,13 +88,28 @@ TEST(Runs, GlobalFileConvertsToTheValuesEcCodesDecodes)
 
 TEST(Runs, EnsembleFileConvertsAndMergesAgain)
 {
-    const QString input = shared("era5-levels-members.grib");
-    if (input.isEmpty())
+    const QString fourTimes = shared("era5-levels-members.grib");
+    if (fourTimes.isEmpty())
         GTEST_SKIP() << "shared data not present";
     ProgramDir program;
     program.writeConfig("ens.csv", tableText(",1,grib,2.0", "0,357,-90,90",
                                              {tableRow("t", "", "pl", "500;850"), tableRow("z", "", "pl", "500;850")}));
     const QString out = program.file("ens.nc");
+
+    // The file holds four analysis times: refused, the output left alone.
+    ASSERT_TRUE(writeBytes(out, "earlier output"));
+    const RunResult refused = program.run({"-i", fourTimes, "-o", out, "-s", "ens.csv"});
+    EXPECT_EQ(refused.exitCode, 255);
+    for (const char* text : {"more than one analysis time", "201701010000, 201701011200, 201701020000, 201701021200",
+                             "a run converts one analysis time"})
+        EXPECT_TRUE(refused.err.contains(text)) << refused.err.toStdString();
+    EXPECT_EQ(readAll(out), QByteArray("earlier output"));
+    EXPECT_FALSE(QFile::exists(out + ".tmp"));
+    QFile::remove(out);
+
+    // Its first analysis time converts and merges again.
+    const QString input = program.file("one-time.grib");
+    ASSERT_TRUE(writeBytes(input, gribMessagesWhere(fourTimes, "dataTime", 0, "dataDate", 20170101)));
     for (int run = 0; run < 2; ++run) {
         const RunResult r = program.run({"-i", input, "-o", out, "-s", "ens.csv"});
         ASSERT_EQ(r.exitCode, 0) << "run " << run << ": " << r.err.toStdString();
@@ -106,6 +121,56 @@ TEST(Runs, EnsembleFileConvertsAndMergesAgain)
         EXPECT_EQ(nc.floats("T").size(), 10u * 2 * 61 * 120);
         EXPECT_FALSE(QFile::exists(out + ".tmp"));
     }
+}
+
+TEST(Runs, LevelListsAsUsersWriteThem)
+{
+    // t on 26 levels, each field's values telling its level.
+    ProgramDir program;
+    QByteArray input;
+    std::vector<long> levels;
+    for (long level = 1000; level >= 100; level -= 36)
+        levels.push_back(level);
+    ASSERT_EQ(levels.size(), 26u);
+    for (long level : levels) {
+        GribField f;
+        f.level = level;
+        f.firstLon = 100;
+        f.firstLat = 30;
+        f.southToNorth = true;  // points in the order of the output
+        f.ni = 3;
+        f.nj = 3;
+        fillPattern(f, 10.0 * level);
+        input += gribMessage(f);
+    }
+    ASSERT_TRUE(writeBytes(program.file("t26.grib2"), input));
+    auto convert = [&](const QString& levelList) {
+        program.writeConfig("l.csv", tableText(",0,grib,2.0", "100,102,30,32",
+                                               {tableRow("t", "Isobaric surface", "", levelList)}));
+        const QString out = program.file("l.nc");
+        QFile::remove(out);
+        const RunResult r = program.run({"-i", program.file("t26.grib2"), "-o", out, "-s", "l.csv"});
+        EXPECT_EQ(r.exitCode, 0) << levelList.toStdString() << ": " << r.err.toStdString();
+        NcFile nc(out);
+        return std::make_pair(nc.floats("T"), nc.floats("level_0"));
+    };
+    auto field = [&](long level) {
+        GribField f;
+        f.ni = 3;
+        f.nj = 3;
+        fillPattern(f, 10.0 * level);
+        return std::vector<float>(f.values.begin(), f.values.end());
+    };
+    // A one-entry list takes the field of its own level, not the last one read.
+    EXPECT_EQ(convert("496").first, field(496));
+    // Blanks around the list and its parts do not change a value.
+    const auto plain = convert("856;496");
+    EXPECT_EQ(plain.second, std::vector<float>({856, 496}));
+    std::vector<float> both = field(856);
+    const std::vector<float> upper = field(496);
+    both.insert(both.end(), upper.begin(), upper.end());
+    EXPECT_EQ(plain.first, both);
+    EXPECT_EQ(convert(" 856 ; 496 "), plain);
 }
 
 TEST(Runs, ParallelRunsIntoOneOutputAllLand)

@@ -222,7 +222,7 @@ TEST_F(WriterTest, FieldsOfAnotherForecastTimeFillOnlyAnEmptyFirstSlice)
     EXPECT_NE(m_stdout.find("error:sum =1 name:t  forcastTime 12g_fo:24\n"), std::string::npos) << m_stdout;
 }
 
-TEST_F(WriterTest, RunWithoutVariablesGivesAnEmptyValidFile)
+TEST_F(WriterTest, RunWithoutVariablesMakesNoFile)
 {
     useTable({{"t", "s", "", "T", "850;500"}});
     add(makeField("x", "s", 0, 2, 2, 100, 30, 1, 1, pattern));
@@ -230,10 +230,15 @@ TEST_F(WriterTest, RunWithoutVariablesGivesAnEmptyValidFile)
     p_data empty = makeField("t", "s", 850, 2, 2, 100, 30, 1, 1, pattern);
     empty.data.clear();
     add(empty);
-    writeOutput(output());
-    NcFile nc(output());
-    EXPECT_TRUE(nc.dims().empty());
-    EXPECT_TRUE(nc.variableNames().empty());
+    ASSERT_TRUE(writeBytes(output(), "earlier output"));
+    ::testing::internal::CaptureStdout();
+    nclWriter writer;
+    writer.write(m_store.data(), output().toStdString(), "table.csv");
+    m_stdout = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(writer.variablesWritten(), 0u);
+    // Nothing would be written: the earlier output stays, nothing is made.
+    EXPECT_EQ(readAll(output()), QByteArray("earlier output"));
+    EXPECT_FALSE(QFile::exists(output() + ".tmp"));
     EXPECT_NE(m_stdout.find("error: [T] data is empty\n"), std::string::npos) << m_stdout;
 }
 

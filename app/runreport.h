@@ -1,0 +1,60 @@
+// What a conversion says about itself on standard error: what each input
+// held and how much of it the table kept, why a run that keeps nothing has
+// nothing to write, and the one summary line every conversion ends with.
+#pragma once
+
+#include "model/basereader.h"
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CsvFileParser;
+
+class RunReport {
+public:
+    // Starts the run's clock.
+    RunReport();
+
+    void missing(const QString& path);
+    // An input read: what it offered, and how many of its fields the store
+    // now keeps under a table row.
+    void read(const QString& path, const InputTally& tally, uint64_t kept);
+
+    uint64_t kept() const;
+
+    // Why no input gave a field the table keeps, one line each: the missing
+    // inputs, what every read input held, and the keys the table expects.
+    QStringList nothingKept(const CsvFileParser& table, const QString& tableName, const QString& output,
+                            bool outputExists) const;
+
+    // The closing line: inputs, messages or records kept and skipped,
+    // variables written, derivations run, the output (empty: none was
+    // written) and the wall time.
+    QString summary(size_t variables, size_t derivations, const QString& output) const;
+
+private:
+    struct Input {
+        QString path;
+        bool missing = false;
+        uint64_t units = 0;
+        uint64_t kept = 0;
+        std::vector<std::string> keys;
+    };
+    std::vector<Input> m_inputs;
+    QElapsedTimer m_clock;
+};
+
+// Fields of the store (every member) whose key has a row in the table.
+uint64_t keptFields(const CachedData* store, CsvFileParser& table);
+
+// Up to five input keys of the table's rows that name input variables (not
+// those of derived quantities), quoted and joined for a message.
+QString expectedKeys(const CsvFileParser& table);
+
+// Quoted keys joined by ", ".
+QString quotedKeys(const std::vector<std::string>& keys);

@@ -11,6 +11,8 @@ packages=(
   zlib1g-dev libbz2-dev bzip2 gzip
   libgtest-dev libgmock-dev
   clang-14 libfuzzer-14-dev
+  # only recommended by clang-14: its sanitizer and libFuzzer runtimes
+  libclang-rt-14-dev
 )
 
 missing=()

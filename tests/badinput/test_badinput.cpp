@@ -515,23 +515,50 @@ TEST_F(BadInput, NetcdfModelFiles)
 TEST_F(BadInput, OutputsToMerge)
 {
     const QString dir = s_program->path();
-    // An output in the writer's layout, with the attributes it is given.
-    auto output = [&](bool axisNames, bool fill, size_t lonLength) {
-        return netcdfBytes(dir, [&](int nc) {
-            int dims[2];
-            defAxis(nc, "g0_lat_0", 3, axisNames ? "latitude" : nullptr, &dims[0]);
-            defAxis(nc, "g0_lon_0", lonLength, axisNames ? "longitude" : nullptr, &dims[1]);
-            int var = -1;
-            nc_def_var(nc, "TMP", NC_FLOAT, 2, dims, &var);
-            nc_put_att_text(nc, var, "nameOfFirstFixedSurface", 16, "Isobaric surface");
-            nc_put_att_text(nc, var, "indicatorOfTypeOfLevel", 0, "");
-            if (fill) {
-                const float f = 9999.0f;
-                nc_put_att_float(nc, var, "_FillValue", NC_FLOAT, 1, &f);
-            }
-        });
+    // An output in the writer's layout: `name` (on isobaric surfaces when
+    // TMP) over the latitude and longitude axes and, when `further` is not
+    // negative, a further dimension of that length, with the writer's
+    // attributes but those `spoil` leaves out.
+    enum Spoil { None = 0, NoAxisNames = 1, NoFill = 2, NoTimes = 4, NoLonVariable = 8 };
+    auto output = [&](int spoil, const char* name = "TMP", int further = -1) {
+        const size_t values = 12 * static_cast<size_t>(std::max(further, 1));
+        return netcdfBytes(
+            dir,
+            [&](int nc) {
+                int dims[3];
+                defAxis(nc, "g0_lat_0", 3, spoil & NoAxisNames ? nullptr : "latitude", &dims[0]);
+                if (spoil & NoLonVariable)
+                    nc_def_dim(nc, "g0_lon_0", 4, &dims[1]);
+                else
+                    defAxis(nc, "g0_lon_0", 4, spoil & NoAxisNames ? nullptr : "longitude", &dims[1]);
+                if (further >= 0)
+                    nc_def_dim(nc, "x", static_cast<size_t>(further), &dims[2]);
+                int var = -1;
+                nc_def_var(nc, name, NC_FLOAT, further >= 0 ? 3 : 2, dims, &var);
+                auto text = [&](const char* attribute, const char* value) {
+                    nc_put_att_text(nc, var, attribute, std::strlen(value), value);
+                };
+                const int zero = 0;
+                const float fill = 9999.0f;
+                text("long_name", "temperature");
+                text("units", "K");
+                if (!(spoil & NoTimes)) {
+                    text("initial_time", "202106150000");
+                    nc_put_att_int(nc, var, "forcast_time", NC_INT, 1, &zero);
+                }
+                text("nameOfFirstFixedSurface", std::strcmp(name, "TMP") == 0 ? "Isobaric surface" : "");
+                text("indicatorOfTypeOfLevel", "");
+                if (!(spoil & NoFill))
+                    nc_put_att_float(nc, var, "_FillValue", NC_FLOAT, 1, &fill);
+                nc_put_att_int(nc, var, "calByKVL", NC_INT, 1, &zero);
+            },
+            [&](int nc) {
+                putFloats(nc, "g0_lat_0", {30, 31, 32});
+                putFloats(nc, "g0_lon_0", {100, 101, 102, 103});
+                if (further != 0)
+                    putFloats(nc, name, std::vector<float>(values, 280.0f));
+            });
     };
-    const QByteArray good = output(true, true, 4);
     // An output as `edit` (given the open file, in define mode, and its
     // variable count) leaves it; `edit` says how many variables it changed.
     auto edited = [&](const QByteArray& before, const std::function<int(int, int)>& edit) {
@@ -600,9 +627,18 @@ TEST_F(BadInput, OutputsToMerge)
         {"output cut after its signature", s_before->left(8), 2, "netCDF"},
         {"output with an object of its HDF5 heap past the heap", withOversizedHeapObject(*s_before), 2,
          "the netCDF library fails on its header"},
-        {"output whose axes have no names", output(false, true, 4), 2, "Attribute not found"},
-        {"output variable without a fill value", output(true, false, 4), 2, "Attribute not found"},
-        {"output variable without its time attributes", output(true, true, 0), 2, "Attribute not found"},
+        {"output whose axes have no names", output(NoAxisNames), 2, "Attribute not found"},
+        {"output variable without a fill value", output(NoFill), 2, "Attribute not found"},
+        {"output variable without its time attributes", output(NoTimes), 2, "Attribute not found"},
+        {"output in the writer's layout", output(None, "U"), 0, ""},
+        // Variables the table names that cannot be read back end the run;
+        // those it no longer names are left out.
+        {"output variable over a longitude without a coordinate variable", output(NoLonVariable), 2,
+         "out.nc: variable TMP has no longitude or latitude values"},
+        {"output variable over a further dimension of two entries", output(None, "TMP", 2), 2,
+         "variable TMP does not have the shape of its axes (dimensions 3 x 4 x 2, axes 3 x 4)"},
+        {"output variable over an empty further dimension", output(None, "TMP", 0), 2, "variable TMP has no values"},
+        {"output variable the table does not name, of another shape", output(None, "OTHER", 2), 0, ""},
     };
     for (const BadCase& c : cases)
         check(c, {"-i", s_program->file("good.grib"), "-o", BadInput::output(), "-s", "grib-merge.csv"}, c.bytes);

@@ -1,5 +1,6 @@
 // netCDF model input: axes per file type, names, times from the file name,
 // fill values, the undoing of the write scaling, and whole conversions.
+#include "readers/ncinput.h"
 #include "readers/tjwrfncreader.h"
 #include "support/gribfiles.h"
 #include "support/ncfile.h"
@@ -104,6 +105,7 @@ protected:
         g_collect_number = 0;
         g_forcastTime = -1;
     }
+    void TearDown() override { NcInput::setMemoryLimit(0); }
 
     void useTable(const QString& type, const QStringList& rows)
     {
@@ -294,6 +296,53 @@ TEST_F(NcInputTest, FurtherAxesGiveTheirFirstEntryAndBadNamesStillRead)
     EXPECT_EQ(s->front().forecastTime, -1);
     EXPECT_EQ(s->front().prop_initial_time, "");
     EXPECT_EQ(entry(r, "NOROW__"), nullptr);
+}
+
+TEST_F(NcInputTest, VariablesThatCannotBeReadAreReportedAndTheOthersRead)
+{
+    useTable("nc", {row("TMP"), row("S"), row("SHAPE"), row("NOAXIS"), row("BIG")});
+    const QString path = m_dir.path() + "/m_2021061500-012.nc";
+    writeNc(path, {{"plevel", 2}, {"lat", 3}, {"lon", 4}, {"lon_0", 2}, {"time", 3}},
+            {{"plevel", {"plevel"}, {850, 500}, "hPa", false},
+             {"lat", {"lat"}, {30, 31, 32}, "degrees_north", false},
+             {"lon", {"lon"}, {100, 101, 102, 103}, "degrees_east", false},
+             {"lon_0", {"lon_0"}, {100, 101}, "degrees_east", false},
+             {"time", {"time"}, {0, 6, 12}, "hours", false},
+             {"TMP", {"lat", "lon"}, sequence(12, 1)},
+             {"S", {"time", "lat", "lon"}, sequence(36, 1)},
+             {"SHAPE", {"lat", "lon_0", "lon"}, {}},
+             {"NOAXIS", {"lat", "time"}, {}},
+             {"BIG", {"plevel", "lat", "lon"}, {}},
+             {"NOROW", {"lat", "lon_0", "lon"}, {}}});
+    // Room for the 12 values of one field, not for the 24 of two levels.
+    NcInput::setMemoryLimit(12 * sizeof(double));
+    ::testing::internal::CaptureStderr();
+    TjwrfNcReader r;
+    r.readFile(path);
+    const QStringList said = QString::fromStdString(::testing::internal::GetCapturedStderr()).split('\n');
+
+    const struct {
+        const char* name;
+        const char* said;  // the line on standard error after "[READ NC] <path>: "
+        bool read;
+    } cases[] = {
+        {"TMP", nullptr, true},
+        {"S", "S is read at the first entry of time (3 entries) only; the other entries are left out", true},
+        {"SHAPE", "SHAPE does not have the shape of its axes (dimensions 3 x 2 x 4, axes 3 x 4); it is not read", false},
+        {"NOAXIS", "NOAXIS has no longitude or latitude values; it is not read", false},
+        {"BIG", "BIG is too large for this machine's memory (24 values, at most 12 fit); it is not read", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto* fields = entry(r, std::string(c.name) + "__");
+        EXPECT_EQ(fields != nullptr, c.read);
+        if (c.said) {
+            EXPECT_TRUE(said.contains("[READ NC] " + path + ": " + c.said)) << said.join("\n").toStdString();
+        }
+    }
+    ASSERT_NE(entry(r, "S__"), nullptr);
+    EXPECT_EQ(entry(r, "S__")->front().data, std::vector<double>({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    EXPECT_EQ(said.size(), 5) << "one line each for S, SHAPE, NOAXIS and BIG";
 }
 
 TEST(NcInputEndToEnd, ValuesReachTheOutputUnchangedAndMissingUnitsEndWithStatus2)

@@ -1,4 +1,5 @@
 // Reading an existing output back into the store for merging.
+#include "readers/ncinput.h"
 #include "readers/ncreader.h"
 #include "support/programdir.h"
 #include "writer/writertest.h"
@@ -153,6 +154,52 @@ TEST_F(MergeTest, ASingleMemberFileGoesToEveryMemberOfAnEnsembleRun)
     }
 }
 
+TEST_F(MergeTest, AMergeKeepsEveryVariableLevelAndMemberOfTheOldOutput)
+{
+    struct Case {
+        const char* name;
+        int oldLast;  // last member of the old output
+        int runLast;  // last member of the merging run
+    };
+    for (const Case c : {Case{"one member", 0, 0}, Case{"ensemble", 2, 2}, Case{"ensemble output, one-member run", 2, 0}}) {
+        SCOPED_TRACE(c.name);
+        useTable({{"t", "s", "", "T", "850;500"}, {"r", "s", "", "R", "850;500", "0.5"}, {"sp", "g", "", "PS"}}, true);
+        m_store.assign(kMemberSlots, CachedData());
+        g_collect_number = c.oldLast;
+        for (int m = 0; m <= c.oldLast; ++m) {
+            for (int level : {850, 500}) {
+                add(makeField("t", "s", level, 4, 3, 100, 30, 1, 1, [=](int i, int j) { return m + level + i + 4 * j; }, m));
+                add(makeField("r", "s", level, 4, 3, 100, 30, 1, 1, [=](int i, int) { return m - level + i; }, m));
+            }
+            add(makeField("sp", "g", 0, 4, 3, 100, 30, 1, 1, [=](int i, int j) { return 1000 + m + i * j; }, m));
+        }
+        const std::vector<CachedData> old = m_store;
+        writeAndReset();
+
+        g_collect_number = c.runLast;
+        add(makeField("t", "s", 500, 4, 3, 100, 30, 1, 1, [](int, int) { return -1; }));
+        readBack();
+        ASSERT_EQ(g_collect_number, c.oldLast);
+        for (int m = 0; m <= c.oldLast; ++m) {
+            ASSERT_EQ(m_store[m].size(), old[m].size()) << m;
+            for (const auto& [key, fields] : old[m]) {
+                for (const p_data& before : fields) {
+                    const p_data* now = atLevel(entry(m_store, key, m), before.level);
+                    ASSERT_NE(now, nullptr) << key << " " << before.level << " member " << m;
+                    const bool replaced = m == 0 && key == "t_s_" && before.level == 500;
+                    EXPECT_EQ(now->data, replaced ? std::vector<double>(12, -1) : before.data)
+                        << key << " " << before.level << " member " << m;
+                }
+            }
+        }
+        writeOutput(output());
+        NcFile nc(output());
+        EXPECT_EQ(nc.floats("R").size(), (c.oldLast + 1) * 2 * 12u);
+        ASSERT_NE(nc.variable("PS"), nullptr);
+        EXPECT_EQ(nc.variable("PS")->dims.front() == "ens", c.oldLast > 0);
+    }
+}
+
 using MergeDeathTest = MergeTest;
 
 TEST_F(MergeDeathTest, AnOutputThatCannotBeReadBackEndsWithStatus2AndIsLeftAlone)
@@ -170,4 +217,18 @@ TEST_F(MergeDeathTest, AnOutputThatCannotBeReadBackEndsWithStatus2AndIsLeftAlone
     nc_def_var(nc, "T", NC_FLOAT, 1, &dim, &var);
     nc_close(nc);
     EXPECT_EXIT(ncReader().read(other.toStdString(), m_store.data()), ::testing::ExitedWithCode(2), "foreign\\.nc");
+
+    // A variable the table names that this machine's memory cannot hold.
+    m_store.assign(kMemberSlots, CachedData());
+    useTable({{"t", "s", "", "T", "850;500"}}, true);
+    for (int level : {850, 500})
+        add(makeField("t", "s", level, 4, 3, 100, 30, 1, 1, [](int, int) { return 1; }));
+    writeAndReset();
+    const QByteArray before = readAll(output());
+    NcInput::setMemoryLimit(23 * sizeof(double));
+    EXPECT_EXIT(readBack(), ::testing::ExitedWithCode(2),
+                "cannot read back .*out\\.nc: variable T is too large for this machine's memory \\(24 values, at most "
+                "23 fit\\)\n.*the existing output is left as it was");
+    NcInput::setMemoryLimit(0);
+    EXPECT_EQ(readAll(output()), before);
 }

@@ -3,11 +3,15 @@
 // each of them across mutations).
 #include "harness.h"
 
+#include "readers/ncinput.h"
 #include "readers/tjwrfncreader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::setUp();
+    // Variables whose values would take more than 64 MiB are refused as too
+    // large for memory, well inside libFuzzer's allocation limit.
+    NcInput::setMemoryLimit(size_t(64) << 20);
     static const char* const kTypes[] = {"tjwrf_nc", "nc", "geps_nc"};
     static int loadedType = -1;
     const int type = static_cast<int>(size % 3);

@@ -2,6 +2,7 @@
 // switch on does it, for one member and for three.
 #include "harness.h"
 
+#include "readers/ncinput.h"
 #include "readers/ncreader.h"
 
 #include <memory>
@@ -9,6 +10,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::setUp();
+    // Variables whose values would take more than 64 MiB are refused as too
+    // large for memory, well inside libFuzzer's allocation limit.
+    NcInput::setMemoryLimit(size_t(64) << 20);
     static const bool loaded = [] {
         fuzz::loadTable("grib", true,
                         {fuzz::row("t", "Isobaric surface", "", "TMP", "1000;850;500"),

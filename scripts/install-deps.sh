@@ -11,7 +11,8 @@ packages=(
   zlib1g-dev libbz2-dev bzip2 gzip
   libgtest-dev libgmock-dev
   clang-14 libfuzzer-14-dev
-  # only recommended by clang-14: its sanitizer and libFuzzer runtimes
+  # clang-14's sanitizer and libFuzzer runtimes (only a recommendation of
+  # libclang-common-14-dev, so not pulled in without recommends)
   libclang-rt-14-dev
 )
 

@@ -276,73 +276,43 @@ TEST_F(NcInputTest, GepsLevelsInPascalAreTakenInHectopascal)
     EXPECT_EQ(entry(r, "T__")->at(1).level, 850);
 }
 
-TEST_F(NcInputTest, FurtherAxesGiveTheirFirstEntryAndBadNamesStillRead)
+TEST_F(NcInputTest, FurtherAxesGiveTheirFirstEntryBadNamesStillReadAndUnreadableVariablesAreReported)
 {
-    useTable("nc", {row("S")});
-    // A time axis of three entries; a name without a forecast hour; one longitude.
+    useTable("nc", {row("S"), row("SHAPE"), row("NOAXIS"), row("BIG")});
+    // A time axis of three entries; a name without a forecast hour; one
+    // longitude; variables that cannot be read beside the others.
     const QString path = m_dir.path() + "/plain.nc";
-    writeNc(path, {{"time", 3}, {"lat", 2}, {"lon", 1}},
+    writeNc(path, {{"time", 3}, {"plevel", 2}, {"lat", 2}, {"lon", 1}, {"lon_0", 2}},
             {{"lat", {"lat"}, {30, 31}, "degrees_north", false},
              {"lon", {"lon"}, {100}, "degrees_east", false},
+             {"lon_0", {"lon_0"}, {100, 101}, "degrees_east", false},
+             {"plevel", {"plevel"}, {850, 500}, "hPa", false},
              {"time", {"time"}, {0, 6, 12}, "hours", false},
              {"S", {"time", "lat", "lon"}, sequence(6, 1)},
-             {"NOROW", {"lat", "lon"}, sequence(2, 1)}});
+             {"NOROW", {"lat", "lon"}, sequence(2, 1)},
+             {"SHAPE", {"lat", "lon_0", "lon"}, {}},
+             {"NOAXIS", {"lat", "time"}, {}},
+             {"BIG", {"plevel", "lat", "lon"}, {}}});
+    NcInput::setMemoryLimit(2 * sizeof(double));  // a field of 2 values, not 2 levels of them
+    ::testing::internal::CaptureStderr();
     TjwrfNcReader r;
     r.readFile(path);
+    const QStringList said = QString::fromStdString(::testing::internal::GetCapturedStderr()).split('\n');
     const auto* s = entry(r, "S__");
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->front().data, std::vector<double>({1, 2}));
     EXPECT_EQ(s->front().dimDx, 0);
     EXPECT_EQ(s->front().forecastTime, -1);
     EXPECT_EQ(s->front().prop_initial_time, "");
-    EXPECT_EQ(entry(r, "NOROW__"), nullptr);
-}
-
-TEST_F(NcInputTest, VariablesThatCannotBeReadAreReportedAndTheOthersRead)
-{
-    useTable("nc", {row("TMP"), row("S"), row("SHAPE"), row("NOAXIS"), row("BIG")});
-    const QString path = m_dir.path() + "/m_2021061500-012.nc";
-    writeNc(path, {{"plevel", 2}, {"lat", 3}, {"lon", 4}, {"lon_0", 2}, {"time", 3}},
-            {{"plevel", {"plevel"}, {850, 500}, "hPa", false},
-             {"lat", {"lat"}, {30, 31, 32}, "degrees_north", false},
-             {"lon", {"lon"}, {100, 101, 102, 103}, "degrees_east", false},
-             {"lon_0", {"lon_0"}, {100, 101}, "degrees_east", false},
-             {"time", {"time"}, {0, 6, 12}, "hours", false},
-             {"TMP", {"lat", "lon"}, sequence(12, 1)},
-             {"S", {"time", "lat", "lon"}, sequence(36, 1)},
-             {"SHAPE", {"lat", "lon_0", "lon"}, {}},
-             {"NOAXIS", {"lat", "time"}, {}},
-             {"BIG", {"plevel", "lat", "lon"}, {}},
-             {"NOROW", {"lat", "lon_0", "lon"}, {}}});
-    // Room for the 12 values of one field, not for the 24 of two levels.
-    NcInput::setMemoryLimit(12 * sizeof(double));
-    ::testing::internal::CaptureStderr();
-    TjwrfNcReader r;
-    r.readFile(path);
-    const QStringList said = QString::fromStdString(::testing::internal::GetCapturedStderr()).split('\n');
-
-    const struct {
-        const char* name;
-        const char* said;  // the line on standard error after "[READ NC] <path>: "
-        bool read;
-    } cases[] = {
-        {"TMP", nullptr, true},
-        {"S", "S is read at the first entry of time (3 entries) only; the other entries are left out", true},
-        {"SHAPE", "SHAPE does not have the shape of its axes (dimensions 3 x 2 x 4, axes 3 x 4); it is not read", false},
-        {"NOAXIS", "NOAXIS has no longitude or latitude values; it is not read", false},
-        {"BIG", "BIG is too large for this machine's memory (24 values, at most 12 fit); it is not read", false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const auto* fields = entry(r, std::string(c.name) + "__");
-        EXPECT_EQ(fields != nullptr, c.read);
-        if (c.said) {
-            EXPECT_TRUE(said.contains("[READ NC] " + path + ": " + c.said)) << said.join("\n").toStdString();
-        }
-    }
-    ASSERT_NE(entry(r, "S__"), nullptr);
-    EXPECT_EQ(entry(r, "S__")->front().data, std::vector<double>({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
-    EXPECT_EQ(said.size(), 5) << "one line each for S, SHAPE, NOAXIS and BIG";
+    for (const char* name : {"NOROW", "SHAPE", "NOAXIS", "BIG"})
+        EXPECT_EQ(entry(r, std::string(name) + "__"), nullptr) << name;
+    // One line each, after "[READ NC] <path>: "; nothing for NOROW.
+    for (const char* line : {"S is read at the first entry of time (3 entries) only; the other entries are left out",
+                             "SHAPE does not have the shape of its axes (dimensions 2 x 2 x 1, axes 2 x 1); it is not read",
+                             "NOAXIS has no longitude or latitude values; it is not read",
+                             "BIG is too large for this machine's memory (4 values, at most 2 fit); it is not read"})
+        EXPECT_TRUE(said.contains("[READ NC] " + path + ": " + line)) << line << "\n" << said.join("\n").toStdString();
+    EXPECT_EQ(said.size(), 6) << "the file name's line, four lines and the end";
 }
 
 TEST(NcInputEndToEnd, ValuesReachTheOutputUnchangedAndMissingUnitsEndWithStatus2)

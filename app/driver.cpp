@@ -157,7 +157,6 @@ int runConversion(const QStringList& inputs, QString output, QString table)
     baseReader* reader = s_reader.get();
 
     output = absoluteOutput(output);
-    makeOutputDirectory(output);
     readInputs(reader, inputs, *parser, report);
 
     std::printf("*********load nc load nc load nc********\n");
@@ -169,6 +168,7 @@ int runConversion(const QStringList& inputs, QString output, QString table)
     }
     refuseMixedInitialTimes(reader->m_cache, output);
 
+    makeOutputDirectory(output);
     OutputLock lock(output);
     takeLock(lock);
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -69,6 +70,10 @@ OutputLock::Result OutputLock::acquire(const Options& options, void (*onWait)(in
             m_held = true;
             s_current = this;
             setFatalCleanup(releaseCurrentLock);
+            // Code that ends the process by exit() without passing through
+            // fatal() (the index library out of memory) releases it too.
+            static const bool atExit = std::atexit(releaseCurrentLock) == 0;
+            (void)atExit;
             return Result::Acquired;
         }
         if (errno != EEXIST) {

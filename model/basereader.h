@@ -20,10 +20,10 @@ struct InputTally {
     uint64_t units = 0;
     std::vector<std::string> keys;
 
-    // A message or record of the given key.
-    void met(const std::string& key)
+    // `count` messages or records of the given key.
+    void met(const std::string& key, uint64_t count = 1)
     {
-        ++units;
+        units += count;
         offered(key);
     }
     // Notes a key among the first few distinct ones, without counting.

@@ -80,28 +80,49 @@ void dataProcess::process(CachedData& store)
     wswd2uv(store);
     wswd2uv10m(store);
     wswd2uv100m(store);
-    using Step = bool (dataProcess::*)(CachedData&);
-    static const Step kRunList[] = {
-        &dataProcess::touch_TD_DEPR, &dataProcess::touch_AI,      &dataProcess::touch_KI,
-        &dataProcess::touch_TT,      &dataProcess::touch_LI,      &dataProcess::touch_SI,
-        &dataProcess::touch_SWEAT,   &dataProcess::touch_VOR_NEW, &dataProcess::touch_ERH2M,
-        &dataProcess::touch_EGH,     &dataProcess::touch_EQT,     &dataProcess::touch_H20C,
-        &dataProcess::touch_H0C,     &dataProcess::touch_SHR,     &dataProcess::touch_Q,
-        &dataProcess::touch_2D,      &dataProcess::touch_2Q_DEPR, &dataProcess::touch_NEW_W,
-        &dataProcess::touch_DEPR2M,  &dataProcess::touch_QGS,     &dataProcess::touch_EDI,
-        &dataProcess::touch_EDIQ,    &dataProcess::touch_UQS,     &dataProcess::touch_PW,
-        &dataProcess::touch_CAPE,    &dataProcess::touch_DCAPE,   &dataProcess::touch_TCL,
-        &dataProcess::touch_TMPA,    &dataProcess::touch_VORA,    &dataProcess::touch_PT,
-        &dataProcess::touch_PV,      &dataProcess::touch_UYVX,
-    };
-    constexpr size_t kSteps = sizeof kRunList / sizeof kRunList[0];
-    m_filed.resize(kSteps, false);
-    for (size_t k = 0; k < kSteps; ++k) {
+    // Each derivation in turn, noting whether it filed records.
+    size_t k = 0;
+    auto step = [&](auto derivation) {
+        if (m_filed.size() <= k)
+            m_filed.resize(k + 1, false);
         const size_t before = recordCount(store);
-        (this->*kRunList[k])(store);
+        derivation();
         if (recordCount(store) != before)
             m_filed[k] = true;
-    }
+        ++k;
+    };
+    step([&] { touch_TD_DEPR(store); });
+    step([&] { touch_AI(store); });
+    step([&] { touch_KI(store); });
+    step([&] { touch_TT(store); });
+    step([&] { touch_LI(store); });
+    step([&] { touch_SI(store); });
+    step([&] { touch_SWEAT(store); });
+    step([&] { touch_VOR_NEW(store); });
+    step([&] { touch_ERH2M(store); });
+    step([&] { touch_EGH(store); });
+    step([&] { touch_EQT(store); });
+    step([&] { touch_H20C(store); });
+    step([&] { touch_H0C(store); });
+    step([&] { touch_SHR(store); });
+    step([&] { touch_Q(store); });
+    step([&] { touch_2D(store); });
+    step([&] { touch_2Q_DEPR(store); });
+    step([&] { touch_NEW_W(store); });
+    step([&] { touch_DEPR2M(store); });
+    step([&] { touch_QGS(store); });
+    step([&] { touch_EDI(store); });
+    step([&] { touch_EDIQ(store); });
+    step([&] { touch_UQS(store); });
+    step([&] { touch_PW(store); });
+    step([&] { touch_CAPE(store); });
+    step([&] { touch_DCAPE(store); });
+    step([&] { touch_TCL(store); });
+    step([&] { touch_TMPA(store); });
+    step([&] { touch_VORA(store); });
+    step([&] { touch_PT(store); });
+    step([&] { touch_PV(store); });
+    step([&] { touch_UYVX(store); });
     std::fflush(stdout);
 }
 

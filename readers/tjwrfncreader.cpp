@@ -145,6 +145,8 @@ void TjwrfNcReader::readFormNcfile(QString path, CachedData* in_data, int chs)
         }
         const float inputFill = file.real(var, "_FillValue");
 
+        // One field per level is offered.
+        m_tally.met(name + "__", std::max<size_t>(layout.levels->size(), 1));
         const CSV_FILE* row = table->find(name + "__");
         if (!row) {
             logError(QString("[READ NC] find null pointer %1").arg(qName), __LINE__);

@@ -174,6 +174,10 @@ TEST(Conversion, NothingToWriteLeavesTheOutputAndEndsWithStatus3)
         EXPECT_EQ(readAll(out), QByteArray("earlier output")) << c.what;
         EXPECT_FALSE(QFile::exists(out + ".tmp")) << c.what;
     }
+    // Nor is the output's directory made.
+    const RunResult r = run.program.run({"-i", run.program.file("in.grb2"), "-o", run.program.file("new/x.nc")});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_FALSE(QFile::exists(run.program.file("new")));
 }
 
 TEST(Conversion, TablesByAbsolutePathAndOutputsThroughLinks)

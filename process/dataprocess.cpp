@@ -199,6 +199,10 @@ bool dataProcess::chooseTP(CachedData& store)
             r.forecastTime = -1;
         }
     }
+    // The fields share one level, and the writer keeps the last one of a
+    // level: the chosen field goes last, so that it is the one written.
+    std::rotate(tp->begin() + static_cast<std::ptrdiff_t>(chosen), tp->begin() + static_cast<std::ptrdiff_t>(chosen) + 1,
+                tp->end());
     return true;
 }
 

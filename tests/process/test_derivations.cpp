@@ -8,6 +8,7 @@
 #include "support/programdir.h"
 #include "support/tables.h"
 #include "table/csvfileparser.h"
+#include "writer/nclwriter.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -271,9 +272,15 @@ TEST_F(DerivationTest, PrecipitationChoiceAndWindComponents)
     const auto& tp = *entry("tp__");
     EXPECT_EQ(tp[0].factorShortName, "drpTp");
     EXPECT_EQ(tp[0].forecastTime, -1);
-    EXPECT_EQ(tp[1].factorShortName, "tp");
-    EXPECT_EQ(tp[1].forecastTime, 36);
-    EXPECT_EQ(tp[2].factorShortName, "drpTp");
+    EXPECT_EQ(tp[1].factorShortName, "drpTp");
+    EXPECT_EQ(tp[2].factorShortName, "tp");
+    EXPECT_EQ(tp[2].forecastTime, 36);
+    // The field of the largest maximum is the one written.
+    NC_DATA written;
+    ::testing::internal::CaptureStdout();
+    nclWriter().convertGrb2Nc(m_store, written, "table.csv");
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(written["TP"].data, std::vector<float>({12.9f, 0.0f}));
 
     const p_data& u = entry("u__")->front();
     const p_data& v = entry("v__")->front();

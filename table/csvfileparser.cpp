@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 CsvFileParser* CsvFileParser::m_baseInfo = nullptr;
 
@@ -41,11 +42,10 @@ public:
         const QString& cell = m_cells[column];
         if (cell.isEmpty())
             return whenEmpty;
-        bool ok = false;
-        const float value = cell.toFloat(&ok);
-        if (!ok)
-            refuse(column, cell, "is not a number");
-        return value;
+        const double value = number(column, cell);
+        if (!(std::fabs(value) <= std::numeric_limits<float>::max()))
+            refuse(column, cell, "is out of range");
+        return static_cast<float>(value);
     }
 
     int whole(int column, int whenEmpty) const
@@ -53,17 +53,11 @@ public:
         const QString& cell = m_cells[column];
         if (cell.isEmpty())
             return whenEmpty;
-        bool ok = false;
-        const int value = cell.toInt(&ok);
-        if (ok)
-            return value;
-        // "1.0" is taken as 1; "1.5" and text are refused.
-        const double number = cell.toDouble(&ok);
-        if (!ok)
-            refuse(column, cell, "is not a number");
-        if (!(number == std::trunc(number) && std::fabs(number) < 2147483648.0))
+        // "1.0" is taken as 1; "1.5" is refused.
+        const double value = number(column, cell);
+        if (!(value == std::trunc(value) && std::fabs(value) < 2147483648.0))
             refuse(column, cell, "is not a whole number");
-        return static_cast<int>(number);
+        return static_cast<int>(value);
     }
 
     // The level list with blanks around its parts removed; empty parts stay.
@@ -75,16 +69,23 @@ public:
         QStringList parts = cell.split(';', Qt::KeepEmptyParts);
         for (QString& part : parts) {
             part = part.trimmed();
-            bool ok = part.isEmpty();
-            if (!ok)
-                part.toFloat(&ok);
-            if (!ok)
-                refuse(column, part, "is not a number");
+            if (!part.isEmpty())
+                number(column, part);
         }
         return parts.join(';').toStdString();
     }
 
 private:
+    // A finite number, or the table is refused.
+    double number(int column, const QString& text) const
+    {
+        bool ok = false;
+        const double value = text.toDouble(&ok);
+        if (!ok || !std::isfinite(value))
+            refuse(column, text, "is not a number");
+        return value;
+    }
+
     [[noreturn]] void refuse(int column, const QString& cell, const char* what) const
     {
         fatal(255,

@@ -225,6 +225,8 @@ TEST_F(ParserDeathTest, RejectedTablesEndWithStatus255)
         {7, "yes", "line 9, column 8 .derived by the program.: \"yes\" is not a number"},
         {12, "x", "line 9, column 13 .scale when writing.: \"x\" is not a number"},
         {13, "1e", "line 9, column 14 .offset when writing.: \"1e\" is not a number"},
+        {13, "nan", "line 9, column 14 .offset when writing.: \"nan\" is not a number"},
+        {12, "1e39", "line 9, column 13 .scale when writing.: \"1e39\" is out of range"},
         {14, "850; 5OO", "line 9, column 15 .output levels.: \"5OO\" is not a number"},
         {15, "many", "line 9, column 16 .deflate level.: \"many\" is not a number"},
         {16, "1.5", "line 9, column 17 .write switch.: \"1.5\" is not a whole number"},

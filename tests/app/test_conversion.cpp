@@ -180,6 +180,33 @@ TEST(Conversion, NothingToWriteLeavesTheOutputAndEndsWithStatus3)
     EXPECT_FALSE(QFile::exists(run.program.file("new")));
 }
 
+TEST(Conversion, InputsOfSeveralAnalysisTimesAreRefused)
+{
+    GribRun run;
+    QByteArray four;
+    for (long time : {0, 600, 1200, 1800}) {
+        GribField f;
+        f.firstLon = 100;
+        f.firstLat = 32;
+        f.ni = 3;
+        f.nj = 3;
+        f.dataTime = time;
+        fillPattern(f);
+        four += gribMessage(f);
+    }
+    ASSERT_TRUE(writeBytes(run.program.file("four.grib2"), four));
+    const QString out = run.program.file("x.nc");
+    ASSERT_TRUE(writeBytes(out, "earlier output"));
+    const RunResult r = run.program.run({"-i", run.program.file("four.grib2"), "-o", out, "-s", "t.csv"});
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_TRUE(r.err.contains("more than one analysis time: T (t_Isobaric surface_) at level 850 of member 0 has "
+                               "fields of the initial times 202612080000, 202612080600, 202612081200, 202612081800"))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("a run converts one analysis time; " + out + " is left as it was"));
+    EXPECT_EQ(readAll(out), QByteArray("earlier output"));
+    EXPECT_FALSE(QFile::exists(out + ".tmp"));
+}
+
 TEST(Conversion, TablesByAbsolutePathAndOutputsThroughLinks)
 {
     GribRun run;

@@ -81,6 +81,7 @@ void makeOutputDirectory(const QString& output)
 
 void readInputs(baseReader* reader, const QStringList& inputs, CsvFileParser& table, RunReport& report)
 {
+    uint64_t kept = 0;  // fields the store keeps so far
     for (const QString& input : inputs) {
         if (!QFile::exists(input)) {
             logError(QString("FILE[%1] NOT EXIST").arg(input), KV_MAIN);
@@ -89,10 +90,11 @@ void readInputs(baseReader* reader, const QStringList& inputs, CsvFileParser& ta
             continue;
         }
         logInfo(QString("Read[%1]").arg(input), KV_MAIN);
-        const uint64_t before = keptFields(reader->m_cache, table);
         reader->m_tally = InputTally();
         reader->readFile(input);
-        report.read(input, reader->m_tally, keptFields(reader->m_cache, table) - before);
+        const uint64_t now = keptFields(reader->m_cache, table);
+        report.read(input, reader->m_tally, now - kept);
+        kept = now;
     }
 }
 
@@ -163,7 +165,7 @@ int runConversion(const QStringList& inputs, QString output, QString table)
     std::fflush(stdout);
 
     if (report.kept() == 0) {
-        say(report.nothingKept(*parser, table, output, QFile::exists(output)) << report.summary(0, 0, QString()));
+        say(report.nothingKept(*parser, table, output) << report.summary(0, 0, QString()));
         return kNothingToWrite;
     }
     refuseMixedInitialTimes(reader->m_cache, output);
@@ -183,8 +185,7 @@ int runConversion(const QStringList& inputs, QString output, QString table)
     nclWriter writer;
     writer.write(reader->m_cache, output.toStdString(), table.toStdString());
     if (writer.variablesWritten() == 0) {
-        say({QString("nothing to write: no field of the inputs gives a variable the table writes; %1")
-                 .arg(QFile::exists(output) ? output + " is left as it was" : "no output is made"),
+        say({RunReport::nothingToWrite("no field of the inputs gives a variable the table writes", output),
              report.summary(0, processor.derivationsRun(), QString())});
         return kNothingToWrite;
     }

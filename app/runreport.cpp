@@ -2,6 +2,8 @@
 
 #include "table/csvfileparser.h"
 
+#include <QFile>
+
 #include <algorithm>
 
 RunReport::RunReport()
@@ -35,12 +37,16 @@ uint64_t RunReport::kept() const
     return n;
 }
 
-QStringList RunReport::nothingKept(const CsvFileParser& table, const QString& tableName, const QString& output,
-                                   bool outputExists) const
+QString RunReport::nothingToWrite(const QString& why, const QString& output)
+{
+    return QString("nothing to write: %1; %2")
+        .arg(why, QFile::exists(output) ? output + " is left as it was" : QString("no output is made"));
+}
+
+QStringList RunReport::nothingKept(const CsvFileParser& table, const QString& tableName, const QString& output) const
 {
     QStringList lines;
-    lines << QString("nothing to write: no input holds a field that the table keeps; %1")
-                 .arg(outputExists ? output + " is left as it was" : "no output is made");
+    lines << nothingToWrite("no input holds a field that the table keeps", output);
     for (const Input& input : m_inputs) {
         if (input.missing) {
             lines << QString("input %1 does not exist").arg(input.path);

@@ -29,8 +29,11 @@ public:
 
     // Why no input gave a field the table keeps, one line each: the missing
     // inputs, what every read input held, and the keys the table expects.
-    QStringList nothingKept(const CsvFileParser& table, const QString& tableName, const QString& output,
-                            bool outputExists) const;
+    QStringList nothingKept(const CsvFileParser& table, const QString& tableName, const QString& output) const;
+
+    // The first line of a run that has nothing to write: why, and what
+    // becomes of the output.
+    static QString nothingToWrite(const QString& why, const QString& output);
 
     // The closing line: inputs, messages or records kept and skipped,
     // variables written, derivations run, the output (empty: none was

@@ -441,8 +441,6 @@ TEST_F(BadInput, LatlonFiles)
         {"a further level announced but absent", latlonHeader(2, 3, 10, 0, 500, true) + shorts({1, 2, 3, 4, 5, 6}), 0,
          "ends before the level", "r.bin"},
         {"values cut", latlonHeader(2, 3, 10, 0, 500, false) + shorts({1, 2}), 3, "does not fit the file", "r.bin"},
-        {"values cut past half", latlonHeader(2, 3, 10, 0, 500, false) + shorts({1, 2, 3, 4}), 0, "is short: 2 values",
-         "r.bin"},
     };
     for (const BadCase& c : cases)
         convert(c, "latlon.csv");

@@ -65,28 +65,6 @@ QByteArray bzip2Bytes(const QByteArray& bytes)
     return out;
 }
 
-QByteArray gribMessagesWhere(const QString& path, const char* key1, long value1, const char* key2, long value2)
-{
-    QByteArray out;
-    FILE* f = std::fopen(QFile::encodeName(path).constData(), "rb");
-    if (!f) {
-        ADD_FAILURE() << "cannot open " << path.toStdString();
-        return out;
-    }
-    int err = 0;
-    while (grib_handle* h = grib_handle_new_from_file(nullptr, f, &err)) {
-        long a = 0, b = 0;
-        const void* message = nullptr;
-        size_t size = 0;
-        if (grib_get_long(h, key1, &a) == 0 && grib_get_long(h, key2, &b) == 0 && a == value1 && b == value2 &&
-            grib_get_message(h, &message, &size) == 0)
-            out.append(static_cast<const char*>(message), static_cast<int>(size));
-        grib_handle_delete(h);
-    }
-    std::fclose(f);
-    return out;
-}
-
 std::vector<DecodedField> decodeGribFile(const QString& path)
 {
     std::vector<DecodedField> out;

@@ -27,9 +27,6 @@ struct DecodedField {
 };
 std::vector<DecodedField> decodeGribFile(const QString& path);
 
-// The messages of a GRIB file whose two keys have the given values.
-QByteArray gribMessagesWhere(const QString& path, const char* key1, long value1, const char* key2, long value2);
-
 bool writeBytes(const QString& path, const QByteArray& bytes);
 QByteArray gzipBytes(const QByteArray& bytes);
 QByteArray bzip2Bytes(const QByteArray& bytes);

@@ -192,6 +192,11 @@ TEST_F(ParserDeathTest, RejectedTablesEndWithStatus255)
     const QString row = variableRow("t", "s", "", "T");
     QByteArray emptySettings = tableText(kSettings, kArea, {row});
     emptySettings.replace(kSettings.toUtf8() + "\n", "\n");
+    auto withCell = [&](int column, const char* text) {
+        QStringList f = row.split(",");
+        f[column] = text;
+        return tableText(kSettings, kArea, {f.join(",")});
+    };
     QByteArray emptyArea = tableText(kSettings, kArea, {row});
     emptyArea.replace(kArea.toUtf8() + "\n", "  \n");
     const Case cases[] = {
@@ -207,35 +212,21 @@ TEST_F(ParserDeathTest, RejectedTablesEndWithStatus255)
          "version is too old"},
         {"row of sixteen fields, its line", tableText(kSettings, kArea, {row, row.section(',', 0, 15)}),
          "line 10 has 16 fields, 17 expected"},
+        // A numeric cell that is neither empty nor a number, named by line and column.
+        {"abc", withCell(5, "abc"), "line 9, column 6 .scale before the derivations.: \"abc\" is not a number"},
+        {"1..5", withCell(6, "1..5"), "line 9, column 7 .offset before the derivations.: \"1..5\" is not a number"},
+        {"yes", withCell(7, "yes"), "line 9, column 8 .derived by the program.: \"yes\" is not a number"},
+        {"x", withCell(12, "x"), "line 9, column 13 .scale when writing.: \"x\" is not a number"},
+        {"1e", withCell(13, "1e"), "line 9, column 14 .offset when writing.: \"1e\" is not a number"},
+        {"nan", withCell(13, "nan"), "line 9, column 14 .offset when writing.: \"nan\" is not a number"},
+        {"1e39", withCell(12, "1e39"), "line 9, column 13 .scale when writing.: \"1e39\" is out of range"},
+        {"5OO", withCell(14, "850; 5OO"), "line 9, column 15 .output levels.: \"5OO\" is not a number"},
+        {"many", withCell(15, "many"), "line 9, column 16 .deflate level.: \"many\" is not a number"},
+        {"1.5", withCell(16, "1.5"), "line 9, column 17 .write switch.: \"1.5\" is not a whole number"},
     };
     for (const Case& c : cases) {
         const QString path = writeTable(c.text);
         EXPECT_EXIT(m_parser.load(path), ::testing::ExitedWithCode(255), c.message) << c.what;
-    }
-
-    // A numeric cell that is neither empty nor a number, named by line and column.
-    struct Cell {
-        int column;
-        const char* text;
-        const char* message;
-    };
-    const Cell cells[] = {
-        {5, "abc", "line 9, column 6 .scale before the derivations.: \"abc\" is not a number"},
-        {6, "1..5", "line 9, column 7 .offset before the derivations.: \"1..5\" is not a number"},
-        {7, "yes", "line 9, column 8 .derived by the program.: \"yes\" is not a number"},
-        {12, "x", "line 9, column 13 .scale when writing.: \"x\" is not a number"},
-        {13, "1e", "line 9, column 14 .offset when writing.: \"1e\" is not a number"},
-        {13, "nan", "line 9, column 14 .offset when writing.: \"nan\" is not a number"},
-        {12, "1e39", "line 9, column 13 .scale when writing.: \"1e39\" is out of range"},
-        {14, "850; 5OO", "line 9, column 15 .output levels.: \"5OO\" is not a number"},
-        {15, "many", "line 9, column 16 .deflate level.: \"many\" is not a number"},
-        {16, "1.5", "line 9, column 17 .write switch.: \"1.5\" is not a whole number"},
-    };
-    for (const Cell& c : cells) {
-        QStringList f = row.split(",");
-        f[c.column] = c.text;
-        const QString path = writeTable(tableText(kSettings, kArea, {f.join(",")}));
-        EXPECT_EXIT(m_parser.load(path), ::testing::ExitedWithCode(255), c.message) << c.text;
     }
 }
 

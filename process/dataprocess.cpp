@@ -23,8 +23,8 @@ int parseLevels(const std::string& text, std::vector<Number>& levels, Number& co
 {
     if (text.empty())
         return -1;
-    for (const QString& part : QString::fromStdString(text).split(';', Qt::KeepEmptyParts))
-        levels.push_back(static_cast<Number>(part.toDouble()) * static_cast<Number>(100));
+    for (double level : listedLevels(text))
+        levels.push_back(static_cast<Number>(level) * static_cast<Number>(100));
     count = static_cast<Number>(levels.size());
     return 0;
 }
@@ -41,9 +41,15 @@ int levelIndex(float level, const std::vector<Number>& levels)
 
 }  // namespace
 
-dataProcess::dataProcess() : m_phy(new physicalQuantity()) {}
+dataProcess::dataProcess() : m_phy(new physicalQuantity())
+{
+    forgetSaid();
+}
 
-dataProcess::dataProcess(physicalQuantity* phy) : m_phy(phy) {}
+dataProcess::dataProcess(physicalQuantity* phy) : m_phy(phy)
+{
+    forgetSaid();
+}
 
 dataProcess::~dataProcess()
 {
@@ -271,30 +277,27 @@ bool dataProcess::touch_TD_DEPR(CachedData& store)
     KV_LOG_DEBUG("[PROCESS] CAL DEPR ");
     if (!wanted("td__"))
         return false;
-    std::vector<p_data>* tmp = input(store, {"TMP"});
-    std::vector<p_data>* rh = input(store, {"RH"});
     const bool tdPresent = present(store, "TD");
     const bool deprPresent = present(store, "DEPR");
-    if (!tmp || !rh || rh->empty())
+    if (tdPresent && deprPresent)
+        return false;
+    const std::vector<std::vector<p_data>*> in = inputs(store, "td", {{"TMP"}, {"RH"}});
+    if (in.empty())
         return false;
     std::vector<p_data> out;
-    for (const p_data& t : *tmp) {
-        const p_data& x = atLevel(*rh, t.level);
+    for (const p_data& t : *in[0]) {
+        const p_data& x = atLevel(*in[1], t.level);
         if (!sameSize(t, {&x}))
             continue;
         p_data td = derived(t, "td", "Dew point", "K");
         p_data depr = derived(t, "depr", "Temperature dew point difference", "K");
         const double m = t.prop_fillValue;
         for (size_t i = 0; i < t.data.size(); ++i) {
-            if (t.data[i] == m || x.data[i] == m) {
-                td.data[i] = m;
-                depr.data[i] = m;
-                continue;
-            }
-            const float dew = physicalQuantity::cal_TD(static_cast<float>(t.data[i]), static_cast<float>(x.data[i]));
             // A humidity of 0 has no dew point: the point is missing, not NaN.
-            td.data[i] = std::isfinite(dew) ? dew : m;
-            depr.data[i] = std::isfinite(dew) ? t.data[i] - td.data[i] : m;
+            td.data[i] = atPoint(i, t, {&x}, [&] {
+                return physicalQuantity::cal_TD(static_cast<float>(t.data[i]), static_cast<float>(x.data[i]));
+            });
+            depr.data[i] = td.data[i] == m ? m : t.data[i] - td.data[i];
         }
         if (!tdPresent)
             out.push_back(std::move(td));
@@ -311,10 +314,9 @@ bool dataProcess::touch_2D(CachedData& store)
     return pairedByLevel(store,
                          {"2d__", "TD2M", {{"TMP2M", "ETO2M"}, {"RH2M", "2R"}}, "2d", "2 metre dewpoint temperature", "K"},
                          [](const p_data& t, const std::vector<const p_data*>& x, size_t i) {
-                             const float dew = physicalQuantity::cal_TD(static_cast<float>(t.data[i]),
-                                                                        static_cast<float>(x[0]->data[i]));
-                             // A humidity of 0 has no dew point.
-                             return std::isfinite(dew) ? static_cast<double>(dew) : static_cast<double>(t.prop_fillValue);
+                             // A humidity of 0 has no dew point: the fill rule makes it missing.
+                             return physicalQuantity::cal_TD(static_cast<float>(t.data[i]),
+                                                             static_cast<float>(x[0]->data[i]));
                          });
 }
 
@@ -364,11 +366,10 @@ bool dataProcess::touch_ERH2M(CachedData& store)
         file(out, store);
         return true;
     }
-    std::vector<p_data>* temperature = input(store, {"TMP2M", "ETO2M"});
-    std::vector<p_data>* dew = input(store, {"TD2M", "2D"});
-    if (!temperature || !dew)
+    const std::vector<std::vector<p_data>*> in = inputs(store, "erh2m", {{"TMP2M", "ETO2M"}, {"TD2M", "2D"}});
+    if (in.empty())
         return false;
-    return pairedByPosition(store, *temperature, *dew, "erh2m", "2 metre relative humidity", "%",
+    return pairedByPosition(store, *in[0], *in[1], "erh2m", "2 metre relative humidity", "%",
                             [](const p_data& t, const p_data& x, size_t i) {
                                 return physicalQuantity::cal_RH(static_cast<float>(t.data[i]),
                                                                 static_cast<float>(x.data[i]));
@@ -382,34 +383,18 @@ bool dataProcess::touch_DEPR2M(CachedData& store)
         return false;
     if (present(store, "DEPR2M"))
         return false;
-    std::vector<p_data>* temperature = input(store, {"ETO2M"});
-    std::vector<p_data>* dew = input(store, {"2D"});
-    if (!temperature || !dew)
+    const std::vector<std::vector<p_data>*> in = inputs(store, "depr2m", {{"ETO2M"}, {"2D"}});
+    if (in.empty())
         return false;
-    return pairedByPosition(store, *temperature, *dew, "depr2m", "difference of 2m temperature and 2m dew point", "K",
+    return pairedByPosition(store, *in[0], *in[1], "depr2m", "difference of 2m temperature and 2m dew point", "K",
                             [](const p_data& t, const p_data& x, size_t i) { return t.data[i] - x.data[i]; });
 }
 
 bool dataProcess::touch_EGH(CachedData& store)
 {
     KV_LOG_DEBUG("[PROCESS] CAL EGH");
-    if (!wanted("egh__"))
-        return false;
-    if (present(store, "EGH"))
-        return false;
-    std::vector<p_data>* hgt = input(store, {"HGT"});
-    if (!hgt)
-        return false;
-    std::vector<p_data> out;
-    for (const p_data& h : *hgt) {
-        p_data e = derived(h, "egh", "10m height", "dagpm");
-        for (double& v : e.data)
-            if (v != 9999.0)
-                v /= 10.0;
-        out.push_back(std::move(e));
-    }
-    file(out, store);
-    return true;
+    return pairedByLevel(store, {"egh__", "EGH", {{"HGT"}}, "egh", "10m height", "dagpm"},
+                         [](const p_data& h, const std::vector<const p_data*>&, size_t i) { return h.data[i] / 10.0; });
 }
 
 bool dataProcess::touch_QGS(CachedData& store)
@@ -441,15 +426,11 @@ bool dataProcess::touch_PT(CachedData& store)
         return false;
     if (present(store, "PT"))
         return false;
-    std::vector<p_data>* tmp = input(store, {"TMP"});
-    if (!tmp)
+    const std::vector<std::vector<p_data>*> in = inputs(store, "PT", {{"TMP"}});
+    if (in.empty())
         return false;
-    std::vector<const p_data*> byLevel;
-    for (const p_data& t : *tmp)
-        byLevel.push_back(&t);
-    std::stable_sort(byLevel.begin(), byLevel.end(), [](const p_data* a, const p_data* b) { return a->level < b->level; });
     std::vector<p_data> out;
-    for (const p_data* t : byLevel) {
+    for (const p_data* t : byLevel(*in[0])) {
         p_data pt = derived(*t, "PT", "Potential temperature", "K");
         // Values below 160 are degrees Celsius.
         std::vector<double> kelvin = t->data;
@@ -459,7 +440,7 @@ bool dataProcess::touch_PT(CachedData& store)
         physicalQuantity::cal_PT(pt.data.data(), kelvin.data(), static_cast<int>(kelvin.size()), t->level, 9999.0f);
         const double fill = t->prop_fillValue;
         for (size_t i = 0; i < pt.data.size(); ++i)
-            if (t->data[i] == fill)
+            if (missingAt(*t, i, fill))
                 pt.data[i] = fill;
         out.push_back(std::move(pt));
     }

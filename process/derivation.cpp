@@ -3,7 +3,11 @@
 #include "logging/qlogger.h"
 #include "table/csvfileparser.h"
 
+#include <QStringList>
+
+#include <algorithm>
 #include <cstdio>
+#include <set>
 
 namespace derivation {
 
@@ -80,8 +84,11 @@ p_data derived(const p_data& from, const char* name, const char* longName, const
 void file(std::vector<p_data>& records, CachedData& store)
 {
     // One member's store: the record goes under its key, whatever its member number.
-    for (p_data& r : records)
+    for (p_data& r : records) {
+        for (double& v : r.data)
+            v = finiteOr(v, r.prop_fillValue);
         store[variableKey(r)].push_back(std::move(r));
+    }
     records.clear();
 }
 
@@ -99,6 +106,170 @@ bool sameSize(const p_data& t, const std::vector<const p_data*>& partners)
         }
     }
     return true;
+}
+
+std::vector<char> missingPoints(const std::vector<const p_data*>& records, size_t points, double fill)
+{
+    std::vector<char> missing(points, 0);
+    for (const p_data* r : records)
+        for (size_t i = 0; i < points; ++i)
+            missing[i] = missing[i] || missingAt(*r, i, fill);
+    return missing;
+}
+
+void screenGrid(std::vector<double>& values, const std::vector<char>& missing, int nlon, int nlat, int reach,
+                double fill)
+{
+    for (double& v : values)
+        v = fromLibrary(v, fill);
+    if (values.size() != missing.size() || values.size() != static_cast<size_t>(nlon) * static_cast<size_t>(nlat))
+        return;
+    for (int r = 0; r < nlat; ++r) {
+        for (int c = 0; c < nlon; ++c) {
+            if (!missing[static_cast<size_t>(r) * nlon + c])
+                continue;
+            for (int rr = std::max(0, r - reach); rr <= std::min(nlat - 1, r + reach); ++rr)
+                for (int cc = std::max(0, c - reach); cc <= std::min(nlon - 1, c + reach); ++cc)
+                    values[static_cast<size_t>(rr) * nlon + cc] = fill;
+        }
+    }
+}
+
+std::vector<double> listedLevels(const std::string& text)
+{
+    std::vector<double> levels;
+    for (const QString& part : QString::fromStdString(text).split(';', Qt::SkipEmptyParts)) {
+        bool number = false;
+        const double level = part.trimmed().toDouble(&number);
+        if (number && std::isfinite(level) && std::find(levels.begin(), levels.end(), level) == levels.end())
+            levels.push_back(level);
+    }
+    return levels;
+}
+
+std::vector<double> columnLevels(const std::string& text)
+{
+    std::vector<double> levels = listedLevels(text);
+    levels.erase(std::remove_if(levels.begin(), levels.end(), [](double p) { return !(p > 0.0 && p <= 1100.0); }),
+                 levels.end());
+    std::sort(levels.begin(), levels.end(), std::greater<double>());
+    return levels;
+}
+
+std::vector<double> rowColumnLevels(const std::vector<p_data>& records)
+{
+    const CSV_FILE* row = records.empty() ? nullptr : CsvFileParser::getInstance()->find(variableKey(records.front()));
+    return row ? columnLevels(row->levels) : std::vector<double>();
+}
+
+const p_data* exactLevel(const std::vector<p_data>* records, double level)
+{
+    const p_data* found = nullptr;
+    if (records)
+        for (const p_data& r : *records)
+            if (static_cast<double>(r.level) == level)
+                found = &r;
+    return found;
+}
+
+std::vector<const p_data*> byLevel(const std::vector<p_data>& records)
+{
+    std::vector<const p_data*> sorted;
+    for (const p_data& r : records)
+        sorted.push_back(&r);
+    std::stable_sort(sorted.begin(), sorted.end(), [](const p_data* a, const p_data* b) { return a->level < b->level; });
+    return sorted;
+}
+
+namespace {
+
+std::set<std::string>& said()
+{
+    static std::set<std::string> quantities;
+    return quantities;
+}
+
+bool tableNames(const std::string& name)
+{
+    for (const auto& [key, row] : CsvFileParser::getInstance()->getCsvStruct())
+        if (row.newFactorName == name)
+            return true;
+    return false;
+}
+
+// "A", "A and B", "A, B and C".
+std::string listed(const std::vector<std::string>& items)
+{
+    std::string text;
+    for (size_t k = 0; k < items.size(); ++k)
+        text += (k == 0 ? "" : k + 1 == items.size() ? " and " : ", ") + items[k];
+    return text;
+}
+
+void say(const char* quantity, const std::string& text)
+{
+    if (!said().insert(quantity).second)
+        return;
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s\n", quantity, text.c_str());
+}
+
+}  // namespace
+
+void sayLacking(const char* quantity, const std::vector<std::string>& names, const std::vector<int>& levels)
+{
+    std::vector<std::string> noRow, noField;
+    for (size_t k = 0; k < names.size(); ++k) {
+        // Alternatives are joined by " or "; a row of any of them will do.
+        bool inTable = false;
+        const QStringList alternatives = QString::fromStdString(names[k]).split(" or ");
+        for (const QString& name : alternatives)
+            inTable = inTable || tableNames(name.toStdString());
+        const int level = k < levels.size() ? levels[k] : 0;
+        if (!inTable && std::find(noRow.begin(), noRow.end(), names[k]) == noRow.end())
+            noRow.push_back(names[k]);
+        else
+            noField.push_back(level ? names[k] + " at " + std::to_string(level) + " hPa" : names[k]);
+    }
+    std::string text;
+    if (!noRow.empty())
+        text = std::string(noRow.size() == 1 ? "needs a row named " : "needs rows named ") + listed(noRow) +
+               "; the table has none";
+    if (!noField.empty())
+        text += (text.empty() ? "needs " : "; needs ") + listed(noField) + "; the inputs gave none";
+    if (!text.empty())
+        say(quantity, text);
+}
+
+void sayNoLevels(const char* quantity, const char* name)
+{
+    say(quantity, std::string("the row named ") + name + " lists no levels");
+}
+
+void forgetSaid()
+{
+    said().clear();
+}
+
+std::vector<std::vector<p_data>*> inputs(CachedData& store, const char* quantity,
+                                         const std::vector<std::vector<const char*>>& names)
+{
+    std::vector<std::vector<p_data>*> found;
+    std::vector<std::string> lacking;
+    for (const auto& alternatives : names) {
+        std::vector<p_data>* e = input(store, alternatives);
+        if (!e || e->empty()) {
+            std::string joined;
+            for (const char* name : alternatives)
+                joined += (joined.empty() ? "" : " or ") + std::string(name);
+            lacking.push_back(joined);
+        }
+        found.push_back(e);
+    }
+    if (lacking.empty())
+        return found;
+    sayLacking(quantity, lacking);
+    return {};
 }
 
 }  // namespace derivation

@@ -18,29 +18,16 @@ using namespace derivation;
 
 namespace {
 
-constexpr double kMissing = 9999.0;
-
-std::vector<p_data> sortedByLevel(const std::vector<p_data>& records)
-{
-    std::vector<p_data> sorted = records;
-    std::stable_sort(sorted.begin(), sorted.end(), [](const p_data& a, const p_data& b) { return a.level < b.level; });
-    return sorted;
-}
-
-// The level list of the row of an input's first record, in Pa.
-std::vector<double> rowLevels(const std::vector<p_data>& records)
-{
-    std::vector<double> levels;
-    double count = 0;
-    const CSV_FILE* row = records.empty() ? nullptr : CsvFileParser::getInstance()->find(variableKey(records.front()));
-    if (row)
-        dataProcess::containLevel2(row->levels, levels, count);
-    return levels;
-}
+constexpr double kMissing = kLibraryMissing;
 
 bool interior(int r, int c, int nlon, int nlat)
 {
     return r > 0 && c > 0 && r < nlat - 1 && c < nlon - 1;
+}
+
+bool wholeGrid(const p_data& f)
+{
+    return f.data.size() == f.lon.size() * f.lat.size();
 }
 
 }  // namespace
@@ -50,15 +37,14 @@ bool dataProcess::touch_VOR_NEW(CachedData& store)
     KV_LOG_DEBUG("[PROCESS] CAL VOR new");
     if (!wanted("vor__") || present(store, "VOR"))
         return false;
-    std::vector<p_data>* eda = input(store, {"EDA"});
-    std::vector<p_data>* vv = input(store, {"VV"});
-    if (!eda || !vv || vv->empty())
+    const std::vector<std::vector<p_data>*> in = inputs(store, "vor", {{"EDA"}, {"VV"}});
+    if (in.empty())
         return false;
     std::vector<p_data> out;
-    for (const p_data& u : *eda) {
-        const p_data& v = atLevel(*vv, u.level);
+    for (const p_data& u : *in[0]) {
+        const p_data& v = atLevel(*in[1], u.level);
         const int nlon = static_cast<int>(u.lon.size()), nlat = static_cast<int>(u.lat.size());
-        if (!sameSize(u, {&v}) || u.data.size() != static_cast<size_t>(nlon) * static_cast<size_t>(nlat))
+        if (!sameSize(u, {&v}) || !wholeGrid(u))
             continue;
         p_data vor = derived(u, "vor", "Vorticity", "10**-5 s**-1");
         const double fill = u.prop_fillValue;
@@ -70,12 +56,6 @@ bool dataProcess::touch_VOR_NEW(CachedData& store)
                     continue;
                 }
                 const int east = i + 1, west = i - 1, north = i + nlon, south = i - nlon;
-                // A missing neighbour gives no vorticity.
-                if (v.data[east] == v.prop_fillValue || v.data[west] == v.prop_fillValue ||
-                    u.data[north] == u.prop_fillValue || u.data[south] == u.prop_fillValue) {
-                    vor.data[i] = fill;
-                    continue;
-                }
                 const float dx = static_cast<float>(u.lon[c + 1] - u.lon[c - 1]) * 100000.0f;
                 const float dy = static_cast<float>(u.lat[r + 1] - u.lat[r - 1]) * 111320.0f;
                 const float value = physicalQuantity::cal_VOR(
@@ -84,6 +64,8 @@ bool dataProcess::touch_VOR_NEW(CachedData& store)
                 vor.data[i] = 100000.0f * value;
             }
         }
+        // A missing wind value next to a point gives no vorticity there.
+        screenGrid(vor.data, missingPoints({&u, &v}, u.data.size(), fill), nlon, nlat, 1, fill);
         out.push_back(std::move(vor));
     }
     file(out, store);
@@ -99,39 +81,41 @@ bool dataProcess::touch_SHR(CachedData& store)
     }
     if (!wanted("SHR01__"))
         return false;
-    std::vector<p_data>* eda = input(store, {"EDA"});
-    std::vector<p_data>* vv = input(store, {"VV"});
-    std::vector<p_data>* hgt = input(store, {"HGT"});
-    const std::vector<double> levels = eda ? rowLevels(*eda) : std::vector<double>();
-    if (!eda || !vv || !hgt || eda->empty() || vv->empty() || hgt->empty() || levels.empty()) {
+    const std::vector<std::vector<p_data>*> in = inputs(store, "SHR01", {{"EDA"}, {"VV"}, {"HGT"}});
+    std::vector<double> levels = in.empty() ? std::vector<double>() : rowColumnLevels(*in[0]);
+    if (!in.empty() && levels.empty())
+        sayNoLevels("SHR01", "EDA");
+    // The library wants the lowest level first; a listed level without a
+    // wind record takes no place in the columns.
+    levels.erase(std::remove_if(levels.begin(), levels.end(), [&](double l) { return !exactLevel(in[0], l); }),
+                 levels.end());
+    if (levels.empty()) {
         qDebug("no data");
         return false;
     }
+    // A level without a record of the other inputs, and missing values,
+    // hold the library's missing value.
     const size_t n = levels.size();
-    const p_data& first = eda->front();
+    const p_data& first = in[0]->front();
     const size_t points = first.data.size();
-    std::vector<double> us(n * points, 0.0), vs(n * points, 0.0), hs(n * points, 0.0);
-    for (const p_data& u : *eda) {
-        const int slot = geTLevelIndex2(static_cast<float>(u.level), levels);
-        if (slot < 0) {
-            qDebug("%d#", u.level);
+    std::vector<double> us(n * points, kMissing), vs(n * points, kMissing), hs(n * points, kMissing);
+    for (size_t k = 0; k < n; ++k) {
+        const p_data* u = exactLevel(in[0], levels[k]);
+        const p_data* v = exactLevel(in[1], levels[k]);
+        const p_data* h = exactLevel(in[2], levels[k]);
+        if (!u || !v || !h || u->data.size() != points || !sameSize(*u, {v, h}))
             continue;
+        for (size_t i = 0; i < points; ++i) {
+            if (missingAt(*u, i, kMissing) || missingAt(*v, i, kMissing) || missingAt(*h, i, kMissing))
+                continue;
+            us[k * points + i] = u->data[i];
+            vs[k * points + i] = v->data[i];
+            hs[k * points + i] = h->data[i];
         }
-        const p_data& v = atLevel(*vv, u.level);
-        const p_data& h = atLevel(*hgt, u.level);
-        if (u.data.size() != points || !sameSize(u, {&v, &h}))
-            continue;
-        std::copy(u.data.begin(), u.data.end(), us.begin() + static_cast<long>(slot * points));
-        std::copy(v.data.begin(), v.data.end(), vs.begin() + static_cast<long>(slot * points));
-        std::copy(h.data.begin(), h.data.end(), hs.begin() + static_cast<long>(slot * points));
     }
-    // The library wants the lowest level first: a list written from the top
-    // down, reversed end to end.
-    std::reverse(us.begin(), us.end());
-    std::reverse(vs.begin(), vs.end());
-    std::reverse(hs.begin(), hs.end());
 
     std::vector<p_data> out;
+    const double fill = first.prop_fillValue;
     const std::pair<const char*, double> depths[] = {{"SHR01", 1000.0}, {"SHR03", 3000.0}, {"SHR06", 6000.0}};
     for (const auto& [name, dz] : depths) {
         p_data shear = derived(first, name, "wind shr", "m s**-1");
@@ -139,9 +123,7 @@ bool dataProcess::touch_SHR(CachedData& store)
         m_phy->cal_shr01(shear.data.data(), us.data(), vs.data(), hs.data(), static_cast<int>(first.lon.size()),
                          static_cast<int>(first.lat.size()), static_cast<int>(n), kMissing, dz);
         for (double& value : shear.data)
-            if (value != kMissing)
-                value *= dz;
-        std::reverse(shear.data.begin(), shear.data.end());
+            value = value == kMissing ? fill : value * dz;
         out.push_back(std::move(shear));
     }
     file(out, store);
@@ -157,14 +139,23 @@ bool dataProcess::divergence(CachedData& store, const char* trigger, const char*
     }
     if (!wanted(trigger) || present(store, presentName))
         return false;
-    std::vector<p_data>* edaIn = input(store, {"EDA"});
-    std::vector<p_data>* vvIn = input(store, {"VV"});
-    std::vector<p_data>* qIn = moistureFlux ? input(store, {"Q"}) : nullptr;
-    if (!edaIn || !vvIn || edaIn->empty() || vvIn->empty() || (moistureFlux && (!qIn || qIn->size() != edaIn->size())))
+    std::vector<std::vector<const char*>> names = {{"EDA"}, {"VV"}};
+    if (moistureFlux)
+        names.push_back({"Q"});
+    const std::vector<std::vector<p_data>*> in = inputs(store, name, names);
+    if (in.empty() || (moistureFlux && in[2]->size() != in[0]->size()))
         return false;
     // The wind is paired by level order; the moisture flux in store order.
-    const std::vector<p_data> eda = moistureFlux ? *edaIn : sortedByLevel(*edaIn);
-    const std::vector<p_data> vv = moistureFlux ? *vvIn : sortedByLevel(*vvIn);
+    std::vector<const p_data*> eda, vv;
+    if (moistureFlux) {
+        for (const p_data& r : *in[0])
+            eda.push_back(&r);
+        for (const p_data& r : *in[1])
+            vv.push_back(&r);
+    } else {
+        eda = byLevel(*in[0]);
+        vv = byLevel(*in[1]);
+    }
     std::vector<p_data> out;
     bool complete = true;
     for (size_t k = 0; k < eda.size(); ++k) {
@@ -173,16 +164,18 @@ bool dataProcess::divergence(CachedData& store, const char* trigger, const char*
             complete = false;
             break;
         }
-        const p_data& u = eda[k];
-        const p_data& v = vv[k];
+        const p_data& u = *eda[k];
+        const p_data& v = *vv[k];
         const int nlon = static_cast<int>(u.lon.size()), nlat = static_cast<int>(u.lat.size());
-        if (!sameSize(u, {&v}) || u.data.size() != static_cast<size_t>(nlon) * static_cast<size_t>(nlat))
+        if (!sameSize(u, {&v}) || !wholeGrid(u))
             continue;
+        std::vector<const p_data*> used = {&u, &v};
         std::vector<double> uu = u.data, vvv = v.data;
         if (moistureFlux) {
-            const p_data& q = (*qIn)[k];
+            const p_data& q = (*in[2])[k];
             if (!sameSize(u, {&q}))
                 continue;
+            used.push_back(&q);
             for (size_t i = 0; i < uu.size(); ++i) {
                 uu[i] = q.data[i] * u.data[i] / 9.8;
                 vvv[i] = q.data[i] * v.data[i] / 9.8;
@@ -191,6 +184,7 @@ bool dataProcess::divergence(CachedData& store, const char* trigger, const char*
         p_data d = derived(u, name, longName, units);
         std::vector<double> lat = u.lat, lon = u.lon;
         m_phy->cal_edi(d.data.data(), uu.data(), vvv.data(), lat.data(), lon.data(), nlon, nlat, 0, kMissing);
+        screenGrid(d.data, missingPoints(used, u.data.size(), u.prop_fillValue), nlon, nlat, 1, u.prop_fillValue);
         out.push_back(std::move(d));
     }
     file(out, store);
@@ -209,39 +203,61 @@ bool dataProcess::touch_EDIQ(CachedData& store)
     return divergence(store, "EDIQ__", "EDIQ", "EDIQ", "QDivergence", "g*s kg**-1", true);
 }
 
+namespace {
+
+// The first record of exactly that level, or null.
+const p_data* firstOfLevel(const std::vector<p_data>& records, int level)
+{
+    for (const p_data& r : records)
+        if (r.level == level)
+            return &r;
+    return nullptr;
+}
+
+}  // namespace
+
 bool dataProcess::touch_UQS(CachedData& store)
 {
     KV_LOG_DEBUG("[PROCESS] CAL UQS");
     if (!wanted("uqs__") || present(store, "uqs") || present(store, "FU"))
         return false;
-    std::vector<p_data>* eda = input(store, {"EDA"});
-    std::vector<p_data>* vv = input(store, {"VV"});
-    std::vector<p_data>* q = input(store, {"Q"});
-    if (!eda || !vv || !q || eda->empty() || vv->empty() || q->empty())
+    const std::vector<std::vector<p_data>*> in = inputs(store, "uqs", {{"EDA"}, {"VV"}, {"Q"}});
+    if (in.empty())
         return false;
-    const CSV_FILE* row = CsvFileParser::getInstance()->find(variableKey(eda->front()));
-    if (!row || row->levels.empty())
+    const CSV_FILE* row = CsvFileParser::getInstance()->find(variableKey(in[0]->front()));
+    const std::vector<double> levels = row ? listedLevels(row->levels) : std::vector<double>();
+    if (levels.empty()) {
+        sayNoLevels("uqs", "EDA");
         return false;
-    std::vector<int> levels;
-    for (const QString& part : QString::fromStdString(row->levels).split(';', Qt::KeepEmptyParts))
-        levels.push_back(part.toInt());
+    }
 
-    const p_data& first = eda->front();
+    const p_data& first = in[0]->front();
+    const double fill = first.prop_fillValue;
     std::vector<double> total(first.data.size(), 0.0);
+    std::vector<char> missing(total.size(), 0);
     std::vector<p_data> out;
-    for (int level : levels) {
-        p_data u, v, h;
-        if (!choosePdataByLevel(*eda, level, u) || !choosePdataByLevel(*vv, level, v) ||
-            !choosePdataByLevel(*q, level, h) || !sameSize(u, {&v, &h}) || u.data.size() != total.size())
+    for (double listed : levels) {
+        const int level = static_cast<int>(listed);
+        const p_data* u = firstOfLevel(*in[0], level);
+        const p_data* v = firstOfLevel(*in[1], level);
+        const p_data* h = firstOfLevel(*in[2], level);
+        if (!u || !v || !h || !sameSize(*u, {v, h}) || u->data.size() != total.size())
             continue;
-        p_data fu = derived(u, "fu", "vapor flux", "g cm**-1 hPa**-1 s**-1");
+        p_data fu = derived(*u, "fu", "vapor flux", "g cm**-1 hPa**-1 s**-1");
         fu.level = level;
-        for (size_t i = 0; i < fu.data.size(); ++i) {
-            fu.data[i] = std::sqrt(v.data[i] * v.data[i] + u.data[i] * u.data[i]) * h.data[i] / 9.8;
+        fu.data = pointwise(*u, {v, h}, [&](size_t i) {
+            return std::sqrt(v->data[i] * v->data[i] + u->data[i] * u->data[i]) * h->data[i] / 9.8;
+        });
+        // The total is missing wherever a level is.
+        for (size_t i = 0; i < total.size(); ++i) {
+            missing[i] = missing[i] || fu.data[i] == static_cast<double>(u->prop_fillValue);
             total[i] += fu.data[i];
         }
         out.push_back(std::move(fu));
     }
+    for (size_t i = 0; i < total.size(); ++i)
+        if (missing[i])
+            total[i] = fill;
     p_data uqs = derived(first, "uqs", "Total vapor flux", "g cm**-1 hPa**-1 s**-1");
     uqs.level = 0;
     uqs.data = std::move(total);
@@ -254,31 +270,34 @@ bool dataProcess::advection(CachedData& store, bool vorticity)
 {
     if (!wanted(vorticity ? "VORA__" : "TMPA__") || present(store, vorticity ? "VORA" : "TMPA"))
         return false;
-    std::vector<p_data>* edaIn = input(store, {"EDA"});
-    std::vector<p_data>* vvIn = input(store, {"VV"});
-    std::vector<p_data>* fieldIn = input(store, {vorticity ? "HGT" : "TMP"});
-    if (!edaIn || !vvIn || !fieldIn || edaIn->empty() || vvIn->empty() || fieldIn->empty())
+    const std::vector<std::vector<p_data>*> in =
+        inputs(store, vorticity ? "VORA" : "TMPA", {{"EDA"}, {"VV"}, {vorticity ? "HGT" : "TMP"}});
+    if (in.empty())
         return false;
-    const std::vector<p_data> eda = sortedByLevel(*edaIn), vv = sortedByLevel(*vvIn), field = sortedByLevel(*fieldIn);
+    const std::vector<const p_data*> eda = byLevel(*in[0]), vv = byLevel(*in[1]), field = byLevel(*in[2]);
     std::vector<p_data> out;
     for (size_t k = 0; k < eda.size() && k < vv.size() && k < field.size(); ++k) {
-        const p_data& u = eda[k];
+        const p_data& u = *eda[k];
         const int nlon = static_cast<int>(u.lon.size()), nlat = static_cast<int>(u.lat.size());
-        if (!sameSize(u, {&vv[k], &field[k]}) || u.data.size() != static_cast<size_t>(nlon) * static_cast<size_t>(nlat))
+        if (!sameSize(u, {vv[k], field[k]}) || !wholeGrid(u))
             continue;
+        const double fill = u.prop_fillValue;
+        const std::vector<char> missing = missingPoints({&u, vv[k], field[k]}, u.data.size(), fill);
         p_data a = vorticity ? derived(u, "VORA", "Vorticity advection", "s**-2")
                              : derived(u, "TMPA", "Temperature advection", "C s**-1");
         if (vorticity) {
-            physicalQuantity::cal_vora(a.data.data(), u.data.data(), vv[k].data.data(), field[k].data.data(),
+            physicalQuantity::cal_vora(a.data.data(), u.data.data(), vv[k]->data.data(), field[k]->data.data(),
                                        u.lon.data(), u.lat.data(), static_cast<float>(kMissing), nlon, nlat);
         } else {
-            std::vector<double> t = field[k].data;
-            for (double& value : t)
-                if (value > 160.0 && value != kMissing)
-                    value -= 273.15;
-            physicalQuantity::cal_tmpa(a.data.data(), u.data.data(), vv[k].data.data(), t.data(), u.lon.data(),
+            std::vector<double> t = field[k]->data;
+            for (size_t i = 0; i < t.size(); ++i)
+                if (!missing[i] && t[i] > 160.0)
+                    t[i] -= 273.15;
+            physicalQuantity::cal_tmpa(a.data.data(), u.data.data(), vv[k]->data.data(), t.data(), u.lon.data(),
                                        u.lat.data(), static_cast<float>(kMissing), nlon, nlat);
         }
+        // Vorticity advection differences the vorticity of neighbouring points.
+        screenGrid(a.data, missing, nlon, nlat, vorticity ? 2 : 1, fill);
         out.push_back(std::move(a));
     }
     file(out, store);
@@ -302,35 +321,39 @@ bool dataProcess::touch_PV(CachedData& store)
     KV_LOG_DEBUG("[PROCESS] CAL PV ");
     if (!wanted("PV__") || present(store, "PV"))
         return false;
-    std::vector<p_data>* tmpIn = input(store, {"TMP"});
-    std::vector<p_data>* ptIn = input(store, {"PT"});
-    std::vector<p_data>* edaIn = input(store, {"EDA"});
-    std::vector<p_data>* vvIn = input(store, {"VV"});
-    std::vector<p_data>* vorIn = input(store, {"VOR"});
-    for (const std::vector<p_data>* in : {tmpIn, ptIn, edaIn, vvIn, vorIn})
-        if (!in || in->empty())
-            return false;
-    const std::vector<double> list = rowLevels(*tmpIn);
-    const std::vector<p_data> tmp = sortedByLevel(*tmpIn), pt = sortedByLevel(*ptIn), eda = sortedByLevel(*edaIn),
-                              vv = sortedByLevel(*vvIn), vor = sortedByLevel(*vorIn);
-    const p_data& templ = tmp.front();
+    const std::vector<std::vector<p_data>*> in = inputs(store, "PV", {{"TMP"}, {"PT"}, {"EDA"}, {"VV"}, {"VOR"}});
+    if (in.empty())
+        return false;
+    // Pa, the lowest level first; the derivative is the same either way up.
+    std::vector<double> list = rowColumnLevels(*in[0]);
+    for (double& level : list)
+        level *= 100.0;
+    const p_data& templ = *byLevel(*in[0]).front();
     const int nlon = static_cast<int>(templ.lon.size()), nlat = static_cast<int>(templ.lat.size());
     const size_t points = templ.data.size();
     const size_t n = list.size();
-    if (n < 3 || points != static_cast<size_t>(nlon) * static_cast<size_t>(nlat))
+    if (n < 3 || !wholeGrid(templ))
         return false;
+    const double fill = templ.prop_fillValue;
 
-    // Per level: T (K), theta, u, v, absolute vorticity, and the temperature gradient per degree.
+    // Per level: T (K), theta, u, v, absolute vorticity, the temperature
+    // gradient per degree, and where an input is missing (everywhere when
+    // the level lacks a record of an input).
     std::vector<std::vector<float>> T(n), theta(n), u(n), v(n), eta(n), tx(n), ty(n);
+    std::vector<std::vector<char>> missing(n);
     for (size_t k = 0; k < n; ++k) {
-        const int level = static_cast<int>(list[k] / 100.0);
-        const p_data* r[5] = {&atLevel(tmp, level), &atLevel(pt, level), &atLevel(eda, level), &atLevel(vv, level),
-                              &atLevel(vor, level)};
+        for (auto* a : {&T[k], &theta[k], &u[k], &v[k], &eta[k], &tx[k], &ty[k]})
+            a->assign(points, 9999.0f);
+        missing[k].assign(points, 1);
+        std::vector<const p_data*> r;
+        for (const std::vector<p_data>* records : in)
+            r.push_back(exactLevel(records, list[k] / 100.0));
+        if (std::find(r.begin(), r.end(), nullptr) != r.end())
+            continue;
         for (const p_data* rec : r)
             if (rec->data.size() != points)
                 return false;
-        for (auto* a : {&T[k], &theta[k], &u[k], &v[k], &eta[k], &tx[k], &ty[k]})
-            a->assign(points, 9999.0f);
+        missing[k] = missingPoints(r, points, fill);
         for (int row = 0; row < nlat; ++row) {
             const float lat = static_cast<float>(templ.lat[row]);
             for (int c = 0; c < nlon; ++c) {
@@ -357,21 +380,24 @@ bool dataProcess::touch_PV(CachedData& store)
         p_data pv = derived(templ, "PV", "Potential vorticity", "K*m**2/kg/s");
         pv.level = static_cast<int>(list[k] / 100.0);
         const float dp = static_cast<float>(list[k + 1] - list[k - 1]);
+        std::vector<char> layerMissing(points);
         for (int row = 0; row < nlat; ++row) {
             for (int c = 0; c < nlon; ++c) {
                 const size_t j = static_cast<size_t>(row * nlon + c);
+                layerMissing[j] = missing[k - 1][j] || missing[k][j] || missing[k + 1][j];
                 if (!interior(row, c, nlon, nlat)) {
-                    pv.data[j] = 9999.0;
+                    pv.data[j] = fill;
                     continue;
                 }
                 const float thetaP = (theta[k + 1][j] - theta[k - 1][j]) / dp;
                 const float uP = (u[k + 1][j] - u[k - 1][j]) / dp;
                 const float vP = (v[k + 1][j] - v[k - 1][j]) / dp;
                 const float s = 287.04f / (static_cast<float>(list[k]) * (-T[k][j] / theta[k][j]) * thetaP);
-                const float value = thetaP * (-9.80665f) * (eta[k][j] + s * (vP * tx[k][j] - ty[k][j] * uP));
-                pv.data[j] = std::isfinite(value) ? value : 9999.0;
+                pv.data[j] = thetaP * (-9.80665f) * (eta[k][j] + s * (vP * tx[k][j] - ty[k][j] * uP));
             }
         }
+        // The temperature gradient reaches one point to each side.
+        screenGrid(pv.data, layerMissing, nlon, nlat, 1, fill);
         out.push_back(std::move(pv));
     }
     file(out, store);
@@ -383,32 +409,41 @@ bool dataProcess::touch_UYVX(CachedData& store)
     KV_LOG_DEBUG("[PROCESS] CAL UYVX ");
     if (!wanted("UYVX__") || present(store, "UYVX"))
         return false;
-    std::vector<p_data>* edaIn = input(store, {"EDA"});
-    std::vector<p_data>* vvIn = input(store, {"VV"});
-    if (!edaIn || !vvIn || edaIn->empty() || vvIn->empty())
+    const std::vector<std::vector<p_data>*> in = inputs(store, "UYVX", {{"EDA"}, {"VV"}});
+    if (in.empty())
         return false;
-    const std::vector<double> list = rowLevels(*edaIn);
-    const std::vector<p_data> eda = sortedByLevel(*edaIn), vv = sortedByLevel(*vvIn);
-    const p_data& templ = eda.front();
+    const CSV_FILE* row = CsvFileParser::getInstance()->find(variableKey(in[0]->front()));
+    const std::vector<double> list = row ? listedLevels(row->levels) : std::vector<double>();
+    const p_data& templ = *byLevel(*in[0]).front();
     const int nlon = static_cast<int>(templ.lon.size()), nlat = static_cast<int>(templ.lat.size());
     const size_t points = templ.data.size();
-    if (list.empty() || points != static_cast<size_t>(nlon) * static_cast<size_t>(nlat))
+    if (list.empty())
+        sayNoLevels("UYVX", "EDA");
+    if (list.empty() || !wholeGrid(templ))
         return false;
+    const double fill = templ.prop_fillValue;
 
-    // The layer-mean wind over the listed levels.
+    // The layer-mean wind over the listed levels that both components have.
     std::vector<float> ub(points, 0.0f), vb(points, 0.0f);
-    for (double pa : list) {
-        const int level = static_cast<int>(pa / 100.0);
-        const p_data& u = atLevel(eda, level);
-        const p_data& v = atLevel(vv, level);
-        if (u.data.size() != points || v.data.size() != points)
+    std::vector<char> missing(points, 0);
+    size_t used = 0;
+    for (double level : list) {
+        const p_data* u = exactLevel(in[0], level);
+        const p_data* v = exactLevel(in[1], level);
+        if (!u || !v)
+            continue;
+        if (u->data.size() != points || v->data.size() != points)
             return false;
         for (size_t j = 0; j < points; ++j) {
-            ub[j] += static_cast<float>(u.data[j]);
-            vb[j] += static_cast<float>(v.data[j]);
+            missing[j] = missing[j] || missingAt(*u, j, fill) || missingAt(*v, j, fill);
+            ub[j] += static_cast<float>(u->data[j]);
+            vb[j] += static_cast<float>(v->data[j]);
         }
+        ++used;
     }
-    const float count = static_cast<float>(list.size());
+    if (used == 0)
+        return false;
+    const float count = static_cast<float>(used);
     for (size_t j = 0; j < points; ++j) {
         ub[j] /= count;
         vb[j] /= count;
@@ -417,18 +452,20 @@ bool dataProcess::touch_UYVX(CachedData& store)
     p_data uy = derived(templ, "UY", "Zonal wind meridional shear", "");
     p_data vx = derived(templ, "VX", "Meridional wind zobal shear", "");
     p_data uyvx = derived(templ, "UYVX", "Shear deformation rate", "");
-    for (int row = 0; row < nlat; ++row) {
+    for (int r = 0; r < nlat; ++r) {
         for (int c = 0; c < nlon; ++c) {
-            const size_t j = static_cast<size_t>(row * nlon + c);
+            const size_t j = static_cast<size_t>(r * nlon + c);
             vx.data[j] = c > 0 && c < nlon - 1
                              ? (vb[j + 1] - vb[j - 1]) / static_cast<float>(templ.lon[c + 1] - templ.lon[c - 1])
                              : 9999.0f;
-            uy.data[j] = row > 0 && row < nlat - 1
-                             ? (ub[j + nlon] - ub[j - nlon]) / static_cast<float>(templ.lat[row + 1] - templ.lat[row - 1])
+            uy.data[j] = r > 0 && r < nlat - 1
+                             ? (ub[j + nlon] - ub[j - nlon]) / static_cast<float>(templ.lat[r + 1] - templ.lat[r - 1])
                              : 9999.0f;
-            uyvx.data[j] = interior(row, c, nlon, nlat) ? uy.data[j] + vx.data[j] : 9999.0;
+            uyvx.data[j] = interior(r, c, nlon, nlat) ? uy.data[j] + vx.data[j] : 9999.0;
         }
     }
+    for (p_data* d : {&uy, &vx, &uyvx})
+        screenGrid(d->data, missing, nlon, nlat, 1, fill);
     std::vector<p_data> out = {std::move(uy), std::move(vx), std::move(uyvx)};
     file(out, store);
     return true;

@@ -16,38 +16,27 @@ using namespace derivation;
 namespace {
 
 constexpr float kT0 = 273.15f;
-constexpr float kMissing = 9999.0f;
+constexpr float kMissing = static_cast<float>(kLibraryMissing);
 
-// The last record of exactly that level, or null.
-const p_data* fixedLevel(const std::vector<p_data>* records, int level)
+// Records of exactly the given levels, one per (output name, level) need, in
+// that order; false, after saying which are absent, when any is.
+bool fixedLevels(CachedData& store, const char* quantity, const std::vector<std::pair<const char*, int>>& needs,
+                 std::vector<const p_data*>& found)
 {
-    const p_data* found = nullptr;
-    if (records)
-        for (const p_data& r : *records)
-            if (r.level == level)
-                found = &r;
-    return found;
-}
-
-// Temperature and a second quantity at 850, 700 and 500 hPa, in that order
-// (t850, t700, t500, x850, x700, x500); false when any of them is missing.
-struct ThreeLevels {
-    std::vector<p_data>* second = nullptr;
-    const p_data *t850 = nullptr, *t700 = nullptr, *t500 = nullptr;
-    const p_data *x850 = nullptr, *x700 = nullptr, *x500 = nullptr;
-};
-
-bool threeLevels(CachedData& store, const char* secondName, ThreeLevels& l)
-{
-    std::vector<p_data>* tmp = input(store, {"TMP"});
-    l.second = input(store, {secondName});
-    l.t850 = fixedLevel(tmp, 850);
-    l.t700 = fixedLevel(tmp, 700);
-    l.t500 = fixedLevel(tmp, 500);
-    l.x850 = fixedLevel(l.second, 850);
-    l.x700 = fixedLevel(l.second, 700);
-    l.x500 = fixedLevel(l.second, 500);
-    return l.t850 && l.t700 && l.t500 && l.x850 && l.x700 && l.x500;
+    found.clear();
+    std::vector<std::string> names;
+    std::vector<int> levels;
+    for (const auto& [name, level] : needs) {
+        found.push_back(exactLevel(input(store, {name}), level));
+        if (!found.back()) {
+            names.push_back(name);
+            levels.push_back(level);
+        }
+    }
+    if (names.empty())
+        return true;
+    sayLacking(quantity, names, levels);
+    return false;
 }
 
 float celsius(double v)
@@ -55,26 +44,36 @@ float celsius(double v)
     return static_cast<float>(v) - kT0;
 }
 
-// One value of an index per point, from fixed-level records of one grid;
-// `compute(i)` gives the value at point i.
-template <typename Compute>
-p_data indexRecord(const p_data& templ, const char* name, const char* longName, const char* units, size_t points,
-                   Compute compute)
+// One value of an index per point, from fixed-level records of one grid,
+// under the fill rule with the template's fill value: `value(i)` gives the
+// value at point i where none of `records` is missing.
+template <typename Value>
+p_data indexRecord(const p_data& templ, const char* name, const char* longName, const char* units,
+                   const std::vector<const p_data*>& records, size_t points, Value value)
 {
     p_data out = derived(templ, name, longName, units);
     out.level = 0;
     out.data.resize(points);
-    for (size_t i = 0; i < points; ++i)
-        out.data[i] = compute(i);
+    const double fill = templ.prop_fillValue;
+    for (size_t i = 0; i < points; ++i) {
+        bool missing = false;
+        for (const p_data* r : records)
+            missing = missing || missingAt(*r, i, fill);
+        out.data[i] = missing ? fill : fromLibrary(static_cast<double>(value(i)), fill);
+    }
     return out;
 }
 
-bool anyFill(size_t i, std::initializer_list<const p_data*> records)
+// Files the one record of an index made from `records` (see indexRecord),
+// labelled from the last record of the template's input.
+template <typename Value>
+bool fileIndex(CachedData& store, const char* templateInput, const char* name, const char* longName,
+               const char* units, const std::vector<const p_data*>& records, Value value)
 {
-    for (const p_data* r : records)
-        if (i >= r->data.size() || r->data[i] == static_cast<double>(r->prop_fillValue))
-            return true;
-    return false;
+    const p_data& templ = input(store, {templateInput})->back();
+    std::vector<p_data> out = {indexRecord(templ, name, longName, units, records, records.front()->data.size(), value)};
+    file(out, store);
+    return true;
 }
 
 // Per-column profiles of the levels a row lists. Entry 0 is the lowest
@@ -89,43 +88,37 @@ struct Profiles {
     float* column(size_t var, size_t point) { return vars[var].data() + point * static_cast<size_t>(n); }
 };
 
-// Builds the profiles of the first input (`records`, its row's level text)
-// and of partners taken at the same level. Temperatures and dew points
-// above 160 are kelvin and become degrees Celsius. False when the level text
-// is empty or no record fits.
-bool buildProfiles(const std::string& levelText, const std::vector<p_data>& records,
-                   const std::vector<const std::vector<p_data>*>& partners, const std::vector<bool>& temperature,
-                   Profiles& out)
+// Builds the profiles of the inputs at the levels of the first input's row:
+// a level takes the first input's record of exactly that level and each
+// partner's of the same level. Temperatures and dew points above 160 are
+// kelvin and become degrees Celsius. False when the list names no level.
+bool buildProfiles(const std::string& levelText, const std::vector<const std::vector<p_data>*>& inputs,
+                   const std::vector<bool>& temperature, Profiles& out)
 {
-    std::vector<float> list;
-    float count = 0;
-    if (dataProcess::containLevel(levelText, list, count) != 0 || list.empty() || records.empty()) {
+    const std::vector<double> levels = columnLevels(levelText);
+    if (levels.empty()) {
         qDebug("no data");
         return false;
     }
-    out.n = static_cast<int>(list.size());
-    out.p = list;
-    std::sort(out.p.begin(), out.p.end(), std::greater<float>());
-    out.points = records.front().data.size();
-    out.vars.assign(partners.size() + 1, std::vector<float>(out.points * static_cast<size_t>(out.n), kMissing));
+    out.n = static_cast<int>(levels.size());
+    for (double level : levels)
+        out.p.push_back(static_cast<float>(level) * 100.0f);
+    out.points = inputs.front()->front().data.size();
+    out.vars.assign(inputs.size(), std::vector<float>(out.points * static_cast<size_t>(out.n), kMissing));
 
-    for (const p_data& r : records) {
-        if (dataProcess::geTLevelIndex(static_cast<float>(r.level), list) < 0)
+    for (size_t slot = 0; slot < levels.size(); ++slot) {
+        if (!exactLevel(inputs.front(), levels[slot]))
             continue;
-        const float pa = static_cast<float>(r.level) * 100.0f;
-        const size_t slot = static_cast<size_t>(std::find(out.p.begin(), out.p.end(), pa) - out.p.begin());
-        std::vector<const p_data*> sources = {&r};
-        for (const std::vector<p_data>* partner : partners)
-            sources.push_back(&atLevel(*partner, r.level));
-        for (size_t v = 0; v < sources.size(); ++v) {
-            const p_data& s = *sources[v];
-            if (s.data.size() != out.points)
+        for (size_t v = 0; v < inputs.size(); ++v) {
+            const p_data* s = exactLevel(inputs[v], levels[slot]);
+            if (!s || s->data.size() != out.points)
                 continue;
             for (size_t i = 0; i < out.points; ++i) {
-                double value = s.data[i];
-                const bool missing = value == kMissing || value == static_cast<double>(s.prop_fillValue);
-                float stored = missing ? kMissing : static_cast<float>(value);
-                if (!missing && temperature[v] && value > 160.0)
+                const double value = s->data[i];
+                float stored = static_cast<float>(value);
+                if (missingAt(*s, i, kLibraryMissing))
+                    stored = kMissing;
+                else if (temperature[v] && value > 160.0)
                     stored = celsius(value);
                 out.column(v, i)[slot] = stored;
             }
@@ -145,26 +138,20 @@ bool dataProcess::touch_AI(CachedData& store)
     }
     if (!wanted("ai__") || present(store, "AI"))
         return false;
-    ThreeLevels l;
-    if (!threeLevels(store, "TD", l)) {
+    std::vector<const p_data*> r;
+    if (!fixedLevels(store, "ai", {{"TMP", 500}, {"TMP", 850}, {"TD", 850}, {"TMP", 700}, {"TD", 700}, {"TD", 500}},
+                     r)) {
         qDebug("data error");
-        qDebug("%d %d %d %d %d %d", l.t850 ? 1 : 0, l.t700 ? 1 : 0, l.t500 ? 1 : 0, l.x850 ? 1 : 0, l.x700 ? 1 : 0,
-               l.x500 ? 1 : 0);
+        qDebug("%d %d %d %d %d %d", r[1] ? 1 : 0, r[3] ? 1 : 0, r[0] ? 1 : 0, r[2] ? 1 : 0, r[4] ? 1 : 0,
+               r[5] ? 1 : 0);
         return false;
     }
-    const p_data *t850 = l.t850, *t700 = l.t700, *t500 = l.t500, *d850 = l.x850, *d700 = l.x700, *d500 = l.x500;
-    std::vector<p_data>* td = l.second;
-    std::vector<p_data> out = {indexRecord(td->back(), "ai", "AI Index", "K", t500->data.size(), [&](size_t i) {
-        for (const p_data* r : {t850, d850, t700, t500, d700, d500})
-            if (i >= r->data.size() || r->data[i] == kMissing)
-                return static_cast<double>(kMissing);
+    return fileIndex(store, "TD", "ai", "AI Index", "K", r, [&](size_t i) {
         float a = kMissing;
-        m_phy->cal_A(&a, celsius(t850->data[i]), celsius(d850->data[i]), celsius(t700->data[i]),
-                     celsius(t500->data[i]), celsius(d700->data[i]), celsius(d500->data[i]), kMissing);
-        return static_cast<double>(a);
-    })};
-    file(out, store);
-    return true;
+        m_phy->cal_A(&a, celsius(r[1]->data[i]), celsius(r[2]->data[i]), celsius(r[3]->data[i]),
+                     celsius(r[0]->data[i]), celsius(r[4]->data[i]), celsius(r[5]->data[i]), kMissing);
+        return a;
+    });
 }
 
 bool dataProcess::touch_KI(CachedData& store)
@@ -172,22 +159,19 @@ bool dataProcess::touch_KI(CachedData& store)
     KV_LOG_DEBUG("[PROCESS] CAL KI ");
     if (!wanted("ki__") || present(store, "KI"))
         return false;
-    ThreeLevels l;
-    if (!threeLevels(store, "RH", l)) {
+    // RH at 500 hPa is required although the formula does not use it.
+    std::vector<const p_data*> r;
+    if (!fixedLevels(store, "ki", {{"TMP", 500}, {"TMP", 700}, {"TMP", 850}, {"RH", 700}, {"RH", 850}, {"RH", 500}},
+                     r)) {
         KV_LOG_ERROR("[PROCESS] DATA ERROR ");
         return false;
     }
-    const p_data *t850 = l.t850, *t700 = l.t700, *t500 = l.t500, *r850 = l.x850, *r700 = l.x700;
-    std::vector<p_data>* rh = l.second;
-    std::vector<p_data> out = {indexRecord(rh->back(), "ki", "KI Index", "K", t500->data.size(), [&](size_t i) {
-        if (anyFill(i, {t500, t700, t850, r700, r850}))
-            return static_cast<double>(kMissing);
-        return static_cast<double>(physicalQuantity::cal_KI(
-            static_cast<float>(t500->data[i]), static_cast<float>(t700->data[i]), static_cast<float>(t850->data[i]),
-            static_cast<float>(r700->data[i]), static_cast<float>(r850->data[i])));
-    })};
-    file(out, store);
-    return true;
+    r.pop_back();
+    return fileIndex(store, "RH", "ki", "KI Index", "K", r, [&](size_t i) {
+        return physicalQuantity::cal_KI(static_cast<float>(r[0]->data[i]), static_cast<float>(r[1]->data[i]),
+                                        static_cast<float>(r[2]->data[i]), static_cast<float>(r[3]->data[i]),
+                                        static_cast<float>(r[4]->data[i]));
+    });
 }
 
 bool dataProcess::touch_TT(CachedData& store)
@@ -195,23 +179,19 @@ bool dataProcess::touch_TT(CachedData& store)
     KV_LOG_DEBUG("[PROCESS] CAL TT ");
     if (!wanted("tt__") || present(store, "TT"))
         return false;
-    ThreeLevels l;
-    if (!threeLevels(store, "RH", l)) {
+    // The 700 hPa fields and RH at 500 hPa are required although the formula
+    // does not use them.
+    std::vector<const p_data*> r;
+    if (!fixedLevels(store, "tt", {{"TMP", 500}, {"TMP", 850}, {"RH", 850}, {"TMP", 700}, {"RH", 700}, {"RH", 500}},
+                     r)) {
         qDebug("data error");
         return false;
     }
-    // The 700 hPa fields are required although the formula does not use them.
-    const p_data *t850 = l.t850, *t500 = l.t500, *r850 = l.x850;
-    std::vector<p_data>* rh = l.second;
-    std::vector<p_data> out = {indexRecord(rh->back(), "tt", "tt Index", "K", t500->data.size(), [&](size_t i) {
-        if (anyFill(i, {t500, t850, r850}))
-            return static_cast<double>(kMissing);
-        return static_cast<double>(physicalQuantity::cal_TT(static_cast<float>(t500->data[i]),
-                                                            static_cast<float>(t850->data[i]),
-                                                            static_cast<float>(r850->data[i])));
-    })};
-    file(out, store);
-    return true;
+    r.resize(3);
+    return fileIndex(store, "RH", "tt", "tt Index", "K", r, [&](size_t i) {
+        return physicalQuantity::cal_TT(static_cast<float>(r[0]->data[i]), static_cast<float>(r[1]->data[i]),
+                                        static_cast<float>(r[2]->data[i]));
+    });
 }
 
 bool dataProcess::touch_LI(CachedData& store)
@@ -223,20 +203,14 @@ bool dataProcess::touch_LI(CachedData& store)
     }
     if (!wanted("li__") || present(store, "LI"))
         return false;
-    std::vector<p_data>* tmp = input(store, {"TMP"});
-    const p_data *t500 = fixedLevel(tmp, 500), *t1000 = fixedLevel(tmp, 1000);
-    if (!t500 || !t1000) {
+    std::vector<const p_data*> r;
+    if (!fixedLevels(store, "li", {{"TMP", 500}, {"TMP", 1000}}, r)) {
         qDebug("data error");
         return false;
     }
-    std::vector<p_data> out = {indexRecord(tmp->back(), "li", "L Index", "K", t500->data.size(), [&](size_t i) {
-        if (anyFill(i, {t500, t1000}))
-            return static_cast<double>(kMissing);
-        return static_cast<double>(
-            physicalQuantity::cal_LI(static_cast<float>(t500->data[i]), static_cast<float>(t1000->data[i])));
-    })};
-    file(out, store);
-    return true;
+    return fileIndex(store, "TMP", "li", "L Index", "K", r, [&](size_t i) {
+        return physicalQuantity::cal_LI(static_cast<float>(r[0]->data[i]), static_cast<float>(r[1]->data[i]));
+    });
 }
 
 bool dataProcess::touch_SI(CachedData& store)
@@ -248,22 +222,20 @@ bool dataProcess::touch_SI(CachedData& store)
     }
     if (!wanted("si__") || present(store, "SI"))
         return false;
-    ThreeLevels l;
-    if (!threeLevels(store, "TD", l)) {
+    // The 700 hPa fields and the 700 and 500 hPa dew points are required
+    // although the index does not use them.
+    std::vector<const p_data*> r;
+    if (!fixedLevels(store, "si", {{"TMP", 500}, {"TMP", 850}, {"TD", 850}, {"TMP", 700}, {"TD", 700}, {"TD", 500}},
+                     r)) {
         qDebug("data error");
         return false;
     }
-    const p_data *t850 = l.t850, *t500 = l.t500, *d850 = l.x850;
-    std::vector<p_data>* td = l.second;
-    std::vector<p_data> out = {indexRecord(td->back(), "si", "S Index", "K", t500->data.size(), [&](size_t i) {
-        if (i >= t850->data.size() || i >= d850->data.size())
-            return static_cast<double>(kMissing);
+    r.resize(3);
+    return fileIndex(store, "TD", "si", "S Index", "K", r, [&](size_t i) {
         float si = kMissing;
-        m_phy->cal_si(&si, celsius(t500->data[i]), celsius(t850->data[i]), celsius(d850->data[i]), kMissing);
-        return static_cast<double>(si);
-    })};
-    file(out, store);
-    return true;
+        m_phy->cal_si(&si, celsius(r[0]->data[i]), celsius(r[1]->data[i]), celsius(r[2]->data[i]), kMissing);
+        return si;
+    });
 }
 
 bool dataProcess::touch_SWEAT(CachedData& store)
@@ -275,33 +247,24 @@ bool dataProcess::touch_SWEAT(CachedData& store)
     }
     if (!wanted("sweat__") || present(store, "SWEAT"))
         return false;
-    std::vector<p_data>* u = input(store, {"EDA"});
-    std::vector<p_data>* v = input(store, {"VV"});
-    std::vector<p_data>* tmp = input(store, {"TMP"});
-    std::vector<p_data>* td = input(store, {"TD"});
-    if (!u || !v || !tmp || !td) {
+    if (inputs(store, "sweat", {{"EDA"}, {"VV"}, {"TMP"}, {"TD"}}).empty()) {
         qDebug("no data");
         return false;
     }
-    const p_data *u850 = fixedLevel(u, 850), *v850 = fixedLevel(v, 850), *u500 = fixedLevel(u, 500),
-                 *v500 = fixedLevel(v, 500), *t850 = fixedLevel(tmp, 850), *t500 = fixedLevel(tmp, 500),
-                 *d850 = fixedLevel(td, 850);
-    if (!u850 || !v850 || !u500 || !v500 || !t850 || !t500 || !d850) {
+    std::vector<const p_data*> r;
+    if (!fixedLevels(store, "sweat",
+                     {{"TMP", 500}, {"EDA", 850}, {"VV", 850}, {"EDA", 500}, {"VV", 500}, {"TMP", 850}, {"TD", 850}},
+                     r)) {
         qDebug("data error");
         return false;
     }
-    std::vector<p_data> out = {indexRecord(td->back(), "sweat", "sweat", "", t500->data.size(), [&](size_t i) {
-        for (const p_data* r : {u850, v850, u500, v500, t850, d850})
-            if (i >= r->data.size())
-                return static_cast<double>(kMissing);
+    return fileIndex(store, "TD", "sweat", "sweat", "", r, [&](size_t i) {
         float s = kMissing;
-        m_phy->cal_sweat(&s, static_cast<float>(u850->data[i]), static_cast<float>(v850->data[i]),
-                         static_cast<float>(u500->data[i]), static_cast<float>(v500->data[i]), celsius(t850->data[i]),
-                         celsius(d850->data[i]), celsius(t500->data[i]), kMissing);
-        return static_cast<double>(s);
-    })};
-    file(out, store);
-    return true;
+        m_phy->cal_sweat(&s, static_cast<float>(r[1]->data[i]), static_cast<float>(r[2]->data[i]),
+                         static_cast<float>(r[3]->data[i]), static_cast<float>(r[4]->data[i]), celsius(r[5]->data[i]),
+                         celsius(r[6]->data[i]), celsius(r[0]->data[i]), kMissing);
+        return s;
+    });
 }
 
 bool dataProcess::touch_EQT(CachedData& store)
@@ -309,32 +272,16 @@ bool dataProcess::touch_EQT(CachedData& store)
     KV_LOG_DEBUG("[PROCESS] CAL EQT ");
     if (!m_phy->cal_thetse || !wanted("eqt__"))
         return false;
-    std::vector<p_data>* tmp = input(store, {"TMP"});
-    std::vector<p_data>* td = input(store, {"TD"});
-    if (!tmp || !td)
+    const std::vector<std::vector<p_data>*> in = inputs(store, "eqt", {{"TMP"}, {"TD"}});
+    if (in.empty())
         return false;
-    std::vector<p_data> out;
-    bool complete = true;
-    for (size_t k = 0; k < tmp->size(); ++k) {
-        const p_data& t = (*tmp)[k];
-        const p_data* d = atPosition(*td, k, t.level);
-        if (!d) {
-            complete = false;
-            break;
-        }
-        if (!sameSize(t, {d}))
-            continue;
-        p_data e = derived(t, "eqt", "Potential pseudo-equivalent temperature", "K");
-        const float pa = static_cast<float>(t.level) * 100.0f;
-        for (size_t i = 0; i < t.data.size(); ++i) {
-            float theta = kMissing;
-            m_phy->cal_thetse(&theta, celsius(t.data[i]), celsius(d->data[i]), pa, kMissing);
-            e.data[i] = theta;
-        }
-        out.push_back(std::move(e));
-    }
-    file(out, store);
-    return complete;
+    return pairedByPosition(store, *in[0], *in[1], "eqt", "Potential pseudo-equivalent temperature", "K",
+                            [&](const p_data& t, const p_data& d, size_t i) {
+                                float theta = kMissing;
+                                m_phy->cal_thetse(&theta, celsius(t.data[i]), celsius(d.data[i]),
+                                                  static_cast<float>(t.level) * 100.0f, kMissing);
+                                return fromLibrary(theta, t.prop_fillValue);
+                            });
 }
 
 bool dataProcess::profileDerivation(CachedData& store, const ProfileStep& step)
@@ -347,27 +294,28 @@ bool dataProcess::profileDerivation(CachedData& store, const ProfileStep& step)
     }
     if (!wanted(step.trigger) || (step.presentName && present(store, step.presentName)))
         return false;
-    std::vector<const std::vector<p_data>*> inputs;
-    for (const char* name : step.inputs) {
-        std::vector<p_data>* found = input(store, {name});
-        if (!found || found->empty())
-            return false;
-        inputs.push_back(found);
-    }
-    const std::vector<p_data>& first = *inputs.front();
+    std::vector<std::vector<const char*>> names;
+    for (const char* name : step.inputs)
+        names.push_back({name});
+    const std::vector<std::vector<p_data>*> found = inputs(store, step.name, names);
+    if (found.empty())
+        return false;
+    const std::vector<p_data>& first = *found.front();
     const CSV_FILE* row = CsvFileParser::getInstance()->find(variableKey(first.front()));
+    if (!row || columnLevels(row->levels).empty())
+        sayNoLevels(step.name, step.inputs.front());
     Profiles profiles;
-    const std::vector<const std::vector<p_data>*> partners(inputs.begin() + 1, inputs.end());
-    if (!row || !buildProfiles(row->levels, first, partners, step.temperature, profiles))
+    if (!row || !buildProfiles(row->levels, {found.begin(), found.end()}, step.temperature, profiles))
         return false;
 
     p_data out = derived(first.front(), step.name, step.longName, step.units);
-    out.data.assign(profiles.points, kMissing);
+    const double fill = out.prop_fillValue;
+    out.data.assign(profiles.points, fill);
     for (size_t i = 0; i < profiles.points; ++i) {
         float* columns[4] = {nullptr, nullptr, nullptr, nullptr};
         for (size_t v = 0; v < profiles.vars.size() && v < 4; ++v)
             columns[v] = profiles.column(v, i);
-        out.data[i] = step.compute(*m_phy, columns, profiles.p.data(), profiles.n);
+        out.data[i] = fromLibrary(step.compute(*m_phy, columns, profiles.p.data(), profiles.n), fill);
     }
     std::vector<p_data> records = {std::move(out)};
     file(records, store);

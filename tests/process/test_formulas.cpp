@@ -1,6 +1,7 @@
 // The point formulas of the derivations, the level lists, the wind
 // components, and the binding of the library.
 #include "process/dataprocess.h"
+#include "process/derivation.h"
 #include "process/physicalquantity.h"
 
 #include <gtest/gtest.h>
@@ -76,13 +77,34 @@ TEST(Formulas, PrecipitableWater)
 
 TEST(LevelLists, ParsingAndLookUp)
 {
-    std::vector<float> levels;
+    // Blanks, empty parts, parts that are not numbers and repeated levels
+    // take no level of their own, however the list is written.
+    const struct {
+        const char* text;
+        std::vector<double> listed, column;
+    } lists[] = {
+        {"500;700;;850", {500, 700, 850}, {850, 700, 500}},
+        {" 1000 ; 850;500;", {1000, 850, 500}, {1000, 850, 500}},
+        {"850;500;850;500;850", {850, 500}, {850, 500}},
+        {";x;925.0; 925 ;nan;0;-50;2000000000", {925, 0, -50, 2e9}, {925}},
+        {"850.5;700", {850.5, 700}, {850.5, 700}},
+        {";", {}, {}},
+    };
+    for (const auto& l : lists) {
+        EXPECT_EQ(derivation::listedLevels(l.text), l.listed) << l.text;
+        EXPECT_EQ(derivation::columnLevels(l.text), l.column) << l.text;
+        std::vector<float> pa;
+        float count = -1;
+        EXPECT_EQ(dataProcess::containLevel(l.text, pa, count), 0) << l.text;
+        ASSERT_EQ(pa.size(), l.listed.size()) << l.text;
+        for (size_t k = 0; k < pa.size(); ++k)
+            EXPECT_EQ(pa[k], static_cast<float>(l.listed[k]) * 100.0f) << l.text;
+        EXPECT_EQ(count, static_cast<float>(l.listed.size()));
+    }
+    std::vector<float> levels = {1};
     float count = -1;
-    EXPECT_EQ(dataProcess::containLevel("500;700;;850", levels, count), 0);
-    EXPECT_EQ(levels, std::vector<float>({50000, 70000, 0, 85000}));
-    EXPECT_EQ(count, 4.0f);
     EXPECT_EQ(dataProcess::containLevel("", levels, count), -1);
-    EXPECT_EQ(levels.size(), 4u);
+    EXPECT_EQ(levels.size(), 1u);
     std::vector<double> d;
     double dc = 0;
     EXPECT_EQ(dataProcess::containLevel2("925", d, dc), 0);

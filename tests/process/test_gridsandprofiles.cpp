@@ -12,7 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 
 namespace {
@@ -242,6 +244,91 @@ TEST_F(GridTest, FixedLevelIndices)
     m_store.erase("tt__");
     run();
     EXPECT_EQ(entry("tt__"), nullptr);
+}
+
+namespace {
+
+// A smooth atmosphere on 9 x 9 points at 1000, 850, 700 and 500 hPa, every
+// field with the fill value 99999 (as model files of one kind carry).
+p_data atmosphere(const std::string& name, int level)
+{
+    const double t = level == 1000 ? 298 : level == 850 ? 288 : level == 700 ? 278 : 262;
+    const std::map<std::string, std::function<double(double, double)>> shapes = {
+        {"t", [=](double lon, double lat) { return t + 0.3 * (lon - 100) - 0.4 * (lat - 30); }},
+        {"r", [](double lon, double) { return 60 + lon - 100; }},
+        {"d", [=](double lon, double lat) { return t - 4 - 0.1 * (lon - 100) - 0.2 * (lat - 30); }},
+        {"gh", [=](double lon, double) { return 44330.0 * (1 - std::pow(level / 1013.25, 0.19)) + lon; }},
+        {"u", [=](double lon, double lat) { return 5 + 0.5 * (lat - 30) + 0.2 * lon - level / 100.0; }},
+        {"v", [=](double lon, double lat) { return -3 + 0.3 * (lon - 100) - 0.1 * lat + level / 200.0; }},
+        {"q", [=](double lon, double) { return 0.008 + 0.0001 * (lon - 100) - level * 1e-6; }},
+        {"pt", [=](double lon, double lat) { return (t + 0.3 * (lon - 100) - 0.4 * (lat - 30)) * std::pow(1000.0 / level, 0.286); }},
+        {"vo", [=](double lon, double lat) { return 1e-5 * (1 + 0.1 * (lon - 100) + 0.05 * lat); }},
+    };
+    p_data f = grid(name, level, 9, 9, 100, 30, 1, shapes.at(name));
+    f.prop_fillValue = 99999.0f;
+    return f;
+}
+
+}  // namespace
+
+TEST_F(GridTest, EveryDerivationGivesTheInputsFillValueWhereAnInputIsMissing)
+{
+    const QString levels = "1000;850;700;500";
+    const std::vector<std::pair<QString, QString>> inputs = {{"t", "TMP"}, {"r", "RH"}, {"d", "TD"},
+                                                             {"gh", "HGT"}, {"u", "EDA"}, {"v", "VV"},
+                                                             {"q", "Q"},    {"pt", "PT"}, {"vo", "VOR"}};
+    // The trigger, the input given a missing value at 850 hPa and the value
+    // (the fill value, or a humidity of 0 that has no dew point), the record
+    // looked at and its level.
+    const struct {
+        const char* trigger;
+        const char* input;
+        double value;
+        const char* output;
+        int level;
+    } cases[] = {
+        {"si", "d", 99999, "si__", 0},       {"sweat", "d", 99999, "sweat__", 0}, {"eqt", "d", 99999, "eqt__", 850},
+        {"ai", "d", 99999, "ai__", 0},       {"ai", "t", 99999, "ai__", 0},       {"ki", "r", 0, "ki__", 0},
+        {"ki", "r", 99999, "ki__", 0},       {"tt", "r", 0, "tt__", 0},           {"li", "t", 99999, "li__", 0},
+        {"td", "r", 0, "depr__", 850},       {"EDI", "v", 99999, "EDI__", 850},   {"EDIQ", "q", 99999, "EDIQ__", 850},
+        {"uqs", "q", 99999, "uqs__", 0},     {"uqs", "u", 99999, "fu__", 850},    {"TMPA", "t", 99999, "TMPA__", 850},
+        {"VORA", "u", 99999, "VORA__", 850}, {"VORA", "gh", 99999, "VORA__", 850}, {"PV", "pt", 99999, "PV__", 700},
+        {"UYVX", "u", 99999, "UYVX__", 500}, {"egh", "gh", 99999, "egh__", 850},  {"vor", "v", 99999, "vor__", 850},
+        {"PT", "t", 99999, "PT__", 850},     {"Q", "r", 99999, "Q__", 850},
+    };
+    const size_t centre = 3 * 9 + 3;
+    for (const auto& c : cases) {
+        // Without the row that would supply the quantity itself.
+        QStringList rows = {row(c.trigger, QString(c.trigger) + "_OUT")};
+        for (const auto& [name, output] : inputs)
+            if (output.compare(c.trigger, Qt::CaseInsensitive) != 0)
+                rows << row(name, output, levels);
+        useTable(rows);
+        m_store.clear();
+        for (const char* name : {"t", "r", "d", "gh", "u", "v", "q", "pt", "vo"})
+            for (int level : {1000, 850, 700, 500}) {
+                p_data f = atmosphere(name, level);
+                // The lifted index does not use 850 hPa.
+                if (name == std::string(c.input) && level == (c.output == std::string("li__") ? 1000 : 850))
+                    f.data[centre] = c.value;
+                add(std::move(f));
+            }
+        run();
+        const std::vector<p_data>* out = entry(c.output);
+        ASSERT_NE(out, nullptr) << c.trigger;
+        const p_data* at = nullptr;
+        for (const p_data& r : *out)
+            if (r.level == c.level)
+                at = &r;
+        ASSERT_NE(at, nullptr) << c.trigger;
+        EXPECT_EQ(at->data[centre], 99999.0) << c.trigger << " " << c.input;
+        // Elsewhere the quantity is computed, and no derived value is NaN.
+        EXPECT_TRUE(std::any_of(at->data.begin(), at->data.end(), [](double v) { return v != 99999.0; })) << c.trigger;
+        for (const auto& [key, records] : m_store)
+            for (const p_data& r : records)
+                for (double v : r.data)
+                    ASSERT_TRUE(std::isfinite(v)) << c.trigger << " " << key;
+    }
 }
 
 namespace {

@@ -11,8 +11,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <functional>
 #include <map>
 #include <memory>
@@ -248,23 +249,19 @@ TEST_F(GridTest, FixedLevelIndices)
 
 namespace {
 
-// A smooth atmosphere on 9 x 9 points at 1000, 850, 700 and 500 hPa, every
-// field with the fill value 99999 (as model files of one kind carry).
+// A smooth atmosphere on 9 x 9 points at 1000, 850, 700 and 500 hPa:
+// c0 + c1 p / 1000 + a (lon - 100) + b (lat - 30) with p in hPa, every field
+// with the fill value 99999 (as model files of one kind carry).
 p_data atmosphere(const std::string& name, int level)
 {
-    const double t = level == 1000 ? 298 : level == 850 ? 288 : level == 700 ? 278 : 262;
-    const std::map<std::string, std::function<double(double, double)>> shapes = {
-        {"t", [=](double lon, double lat) { return t + 0.3 * (lon - 100) - 0.4 * (lat - 30); }},
-        {"r", [](double lon, double) { return 60 + lon - 100; }},
-        {"d", [=](double lon, double lat) { return t - 4 - 0.1 * (lon - 100) - 0.2 * (lat - 30); }},
-        {"gh", [=](double lon, double) { return 44330.0 * (1 - std::pow(level / 1013.25, 0.19)) + lon; }},
-        {"u", [=](double lon, double lat) { return 5 + 0.5 * (lat - 30) + 0.2 * lon - level / 100.0; }},
-        {"v", [=](double lon, double lat) { return -3 + 0.3 * (lon - 100) - 0.1 * lat + level / 200.0; }},
-        {"q", [=](double lon, double) { return 0.008 + 0.0001 * (lon - 100) - level * 1e-6; }},
-        {"pt", [=](double lon, double lat) { return (t + 0.3 * (lon - 100) - 0.4 * (lat - 30)) * std::pow(1000.0 / level, 0.286); }},
-        {"vo", [=](double lon, double lat) { return 1e-5 * (1 + 0.1 * (lon - 100) + 0.05 * lat); }},
-    };
-    p_data f = grid(name, level, 9, 9, 100, 30, 1, shapes.at(name));
+    const std::map<std::string, std::array<double, 4>> shapes = {
+        {"t", {226, 72, 0.3, -0.4}},   {"r", {60, 0, 1, 0}},        {"d", {222, 72, -0.1, -0.2}},
+        {"gh", {11100, -11000, 1, 0}}, {"u", {25, -10, 0.2, 0.5}},  {"v", {-6, 5, 0.3, -0.1}},
+        {"q", {0.009, -0.001, 1e-4, 0}}, {"pt", {360, -40, 0.3, -0.4}}, {"vo", {2e-5, -1e-5, 1e-6, 5e-7}}};
+    const std::array<double, 4> c = shapes.at(name);
+    p_data f = grid(name, level, 9, 9, 100, 30, 1, [&](double lon, double lat) {
+        return c[0] + c[1] * level / 1000 + c[2] * (lon - 100) + c[3] * (lat - 30);
+    });
     f.prop_fillValue = 99999.0f;
     return f;
 }
@@ -341,10 +338,18 @@ const std::vector<std::pair<int, std::pair<double, double>>> kColumn = {
 
 TEST_F(GridTest, ProfilesRunFromTheLowestLevelWhateverTheListOrder)
 {
-    std::vector<double> cape;
-    for (const QString& levels : {QString("300;500;700;850;925;1000"), QString("1000;925;850;700;500;300")}) {
+    // Top down, bottom up, with blanks, an empty part and a trailing ";", with
+    // repeated levels (as tables generated from ensemble files have), and
+    // with levels no atmosphere has.
+    const QString lists[] = {"300;500;700;850;925;1000", "1000;925;850;700;500;300",
+                             " 1000 ; 925;850;;700;500 ; 300;", "1000;925;925;850;700;500;300;1000",
+                             "1000;925;850;700;500;300;2000000000;0;-850"};
+    const char* outputs[] = {"CAPE__", "DCAPE__", "TCL__", "PW__", "H0C__", "H-20C__"};
+    std::vector<std::vector<double>> values;
+    for (const QString& levels : lists) {
         useTable({row("t", "TMP", levels), row("gh", "HGT"), row("d", "TD", levels), row("CAPE", "CAPE_OUT"),
-                  row("TCL", "TCL_OUT"), row("PW", "PW_OUT"), row("H0C", "H0C_OUT")});
+                  row("DCAPE", "DCAPE_OUT"), row("TCL", "TCL_OUT"), row("PW", "PW_OUT"), row("H0C", "H0C_OUT"),
+                  row("H-20C", "H20C_OUT")});
         m_store.clear();
         for (const auto& [level, td] : kColumn) {
             add(column("t", level, td.first));
@@ -352,15 +357,20 @@ TEST_F(GridTest, ProfilesRunFromTheLowestLevelWhateverTheListOrder)
             add(column("gh", level, 44330.0 * (1 - std::pow(level / 1013.25, 0.19))));
         }
         run();
-        cape.push_back(entry("CAPE__")->front().data[0]);
-        EXPECT_NE(entry("TCL__")->front().data[0], 9999.0);
-        EXPECT_GT(entry("PW__")->front().data[0], 0.0);
-        const double h0 = entry("H0C__")->front().data[0];
-        EXPECT_GT(h0, 2.0);
-        EXPECT_LT(h0, 6.0);
+        values.emplace_back();
+        for (const char* name : outputs) {
+            ASSERT_NE(entry(name), nullptr) << name << " " << levels.toStdString();
+            values.back().push_back(entry(name)->front().data[0]);
+        }
+        EXPECT_EQ(values.back(), values.front()) << levels.toStdString();
     }
-    // The same column gives the same energy, and the library agrees when called directly.
-    EXPECT_EQ(cape[0], cape[1]);
+    const std::vector<double>& v = values.front();
+    EXPECT_NE(v[2], 9999.0);
+    EXPECT_GT(v[3], 0.0);
+    EXPECT_GT(v[4], 2.0);
+    EXPECT_LT(v[4], 6.0);
+    EXPECT_GT(v[5], v[4]);
+    // The library agrees when called directly.
     float t[6], td[6], gh[6], p[6];
     for (size_t k = 0; k < 6; ++k) {
         t[k] = static_cast<float>(kColumn[k].second.first) - 273.15f;
@@ -370,7 +380,7 @@ TEST_F(GridTest, ProfilesRunFromTheLowestLevelWhateverTheListOrder)
     }
     float direct = 0, g = 0;
     m_lib->cal_cape(&direct, &g, t, td, gh, p, 6, 9999);
-    EXPECT_EQ(cape[0], static_cast<double>(direct));
+    EXPECT_EQ(v[0], static_cast<double>(direct));
     EXPECT_GT(direct, 0.0f);
 }
 
@@ -429,22 +439,39 @@ TEST(StabilityEndToEnd, IndicesOfARealFileArePlausible)
     EXPECT_NE(nc.variable("vor"), nullptr);
 }
 
-TEST_F(GridTest, BulkShearOfConstantWindsIsZero)
+TEST_F(GridTest, BulkShearRunsFromTheLowestLevelWhateverTheListOrder)
 {
-    useTable({row("u", "EDA", "500;700;850;1000"), row("v", "VV"), row("gh", "HGT"), row("SHR01", "SHR")});
-    for (int level : {1000, 850, 700, 500}) {
-        add(grid("u", level, 3, 2, 100, 30, 1, [](double, double) { return 8.0; }));
-        add(grid("v", level, 3, 2, 100, 30, 1, [](double, double) { return -2.0; }));
-        add(grid("gh", level, 3, 2, 100, 30, 1, [=](double, double) { return 44330.0 * (1 - std::pow(level / 1013.25, 0.19)); }));
+    auto height = [](int level) { return 44330.0 * (1 - std::pow(level / 1013.25, 0.19)); };
+    // Constant winds have no shear; winds veering and growing with height
+    // have the same shear however the list is written (925 hPa is listed
+    // but has no field).
+    std::vector<std::vector<double>> shears;
+    for (const QString& levels : {QString("500;700;850;1000"), QString("500;700;850;1000"), QString("1000;925;850;700;500;")}) {
+        const bool constant = shears.empty();
+        useTable({row("u", "EDA", levels), row("v", "VV"), row("gh", "HGT"), row("SHR01", "SHR")});
+        m_store.clear();
+        for (int level : {1000, 850, 700, 500}) {
+            const double k = constant ? 0 : (1000 - level) / 50.0;
+            add(grid("u", level, 3, 2, 100, 30, 1, [=](double lon, double) { return 8.0 + k * (lon - 99); }));
+            add(grid("v", level, 3, 2, 100, 30, 1, [=](double, double lat) { return -2.0 + k * (lat - 29); }));
+            add(grid("gh", level, 3, 2, 100, 30, 1, [=](double, double) { return height(level); }));
+        }
+        run();
+        shears.emplace_back();
+        for (const char* name : {"SHR01__", "SHR03__", "SHR06__"}) {
+            ASSERT_NE(entry(name), nullptr) << name;
+            const std::vector<double>& d = entry(name)->front().data;
+            shears.back().insert(shears.back().end(), d.begin(), d.end());
+            EXPECT_EQ(entry(name)->front().prop_units, "m s**-1");
+        }
+        for (double v : shears.back())
+            EXPECT_TRUE(v == 9999.0 || !constant || std::fabs(v) < 1e-9) << v;
     }
-    run();
-    for (const char* name : {"SHR01__", "SHR03__", "SHR06__"}) {
-        ASSERT_NE(entry(name), nullptr) << name;
-        for (double v : entry(name)->front().data)
-            EXPECT_TRUE(v == 9999.0 || std::fabs(v) < 1e-9) << name << " " << v;
-        EXPECT_EQ(entry(name)->front().prop_units, "m s**-1");
-    }
-    EXPECT_EQ(entry("SHR01__")->front().data[0], 0.0);
+    EXPECT_EQ(shears[0][0], 0.0);
+    EXPECT_EQ(shears[2], shears[1]);
+    // 1 km above the lowest level the wind has grown: the shear is positive there.
+    EXPECT_GT(shears[1][0], 0.0);
+    EXPECT_NE(shears[1][0], 9999.0);
 }
 
 TEST_F(GridTest, DivergenceFieldsComeFromTheLibraryAndNeedAPartnerPerLevel)
@@ -476,4 +503,42 @@ TEST_F(GridTest, DivergenceFieldsComeFromTheLibraryAndNeedAPartnerPerLevel)
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("data error"), std::string::npos);
     ASSERT_NE(entry("EDI__"), nullptr);
     EXPECT_EQ(entry("EDI__")->size(), 1u);
+}
+
+TEST_F(GridTest, AWordWhenADerivationCannotRun)
+{
+    const QString levels = "1000;850;700;500";
+    const struct {
+        QStringList rows;
+        std::vector<std::pair<const char*, int>> fields;  // input name and level
+        const char* line;
+    } cases[] = {
+        {{row("t", "TMP", levels), row("CAPE", "CAPE")}, {{"t", 850}},
+         "CAPE: needs rows named HGT and TD; the table has none\n"},
+        {{row("t", "TMP"), row("r", "RH"), row("ki", "KI")}, {{"t", 850}, {"t", 500}, {"r", 850}, {"r", 700}, {"r", 500}},
+         "ki: needs TMP at 700 hPa; the inputs gave none\n"},
+        {{row("t", "TMP", levels), row("d", "TD"), row("TCL", "TCL")}, {{"t", 850}},
+         "TCL: needs TD; the inputs gave none\n"},
+        {{row("u", "EDA"), row("v", "VV"), row("gh", "HGT"), row("SHR01", "SHR")}, {{"u", 850}, {"v", 850}, {"gh", 850}},
+         "SHR01: the row named EDA lists no levels\n"},
+        {{row("u", "EDA"), row("q", "Q"), row("EDIQ", "EDIQ")}, {{"u", 850}},
+         "EDIQ: needs a row named VV; the table has none; needs Q; the inputs gave none\n"},
+    };
+    for (const auto& c : cases) {
+        useTable(c.rows);
+        m_store.clear();
+        for (const auto& [name, level] : c.fields)
+            add(column(name, level, 280));
+        // Said once, however often the derivations run.
+        ::testing::internal::CaptureStderr();
+        run();
+        run();
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        const size_t at = err.find(c.line);
+        EXPECT_NE(at, std::string::npos) << err;
+        EXPECT_EQ(err.find(c.line, at + 1), std::string::npos) << err;
+        ::testing::internal::CaptureStdout();
+        m_process = std::make_unique<dataProcess>(new physicalQuantity(KELVANE_CUMULEX_LIB));
+        ::testing::internal::GetCapturedStdout();
+    }
 }

@@ -247,8 +247,11 @@ bool dataProcess::windComponents(CachedData& store, const char* direction, const
         p_data u = derived(d, uName, "U component of wind", "m s**-1");
         p_data v = derived(d, vName, "U component of wind", "m s**-1");
         const double missing = d.prop_fillValue;
-        for (size_t i = 0; i < d.data.size(); ++i)
-            calUv(s.data[i], d.data[i], &u.data[i], &v.data[i], missing);
+        for (size_t i = 0; i < d.data.size(); ++i) {
+            // The speed may carry a fill value of its own.
+            const double speed = missingAt(s, i, missing) ? missing : s.data[i];
+            calUv(speed, d.data[i], &u.data[i], &v.data[i], missing);
+        }
         out.push_back(std::move(u));
         out.push_back(std::move(v));
     }

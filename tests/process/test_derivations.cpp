@@ -266,7 +266,7 @@ TEST_F(DerivationTest, PrecipitationChoiceAndWindComponents)
     add(field("tp", 0, {12.9, 0}));
     add(field("tp", 0, {12.2, 5}));
     add(field("wd", 0, {90, 180}));
-    add(field("ws", 0, {10, 9999}));
+    add(field("ws", 0, {10, -999}, -999.0f));  // a fill value of its own
     g_forcastTime = 36;
     run();
     const auto& tp = *entry("tp__");

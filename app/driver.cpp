@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -75,7 +74,7 @@ void makeOutputDirectory(const QString& output)
     const QString outputDir = output.left(output.lastIndexOf('/'));
     if (!outputDir.isEmpty() && mkMutiDir(outputDir).isEmpty()) {
         std::printf("can not create output dir\n");
-        fatal(255, "can not create output dir", KV_MAIN, outputDir);
+        throw FatalError(255, "can not create output dir", KV_MAIN, outputDir);
     }
 }
 
@@ -112,13 +111,14 @@ void refuseMixedInitialTimes(const CachedData* store, const QString& output)
     if (mixed.times.size() > kShown)
         times << QString("and %1 more").arg(mixed.times.size() - kShown);
     const CSV_FILE* row = CsvFileParser::getInstance()->find(mixed.key);
-    fatal(255,
-          QString("more than one analysis time: %1 (%2) at level %3 of member %4 has fields of the initial times %5")
-              .arg(QString::fromStdString(row ? row->newFactorName : mixed.key), QString::fromStdString(mixed.key))
-              .arg(mixed.level)
-              .arg(mixed.member)
-              .arg(times.join(", ")),
-          KV_MAIN, QString("a run converts one analysis time; %1 is left as it was").arg(output));
+    throw FatalError(
+        255,
+        QString("more than one analysis time: %1 (%2) at level %3 of member %4 has fields of the initial times %5")
+            .arg(QString::fromStdString(row ? row->newFactorName : mixed.key), QString::fromStdString(mixed.key))
+            .arg(mixed.level)
+            .arg(mixed.member)
+            .arg(times.join(", ")),
+        KV_MAIN, QString("a run converts one analysis time; %1 is left as it was").arg(output));
 }
 
 void takeLock(OutputLock& lock)
@@ -127,10 +127,10 @@ void takeLock(OutputLock& lock)
     case OutputLock::Result::Acquired:
         return;
     case OutputLock::Result::TimedOut:
-        fatal(255, "wait for .nc.tmp time out", KV_MAIN, lock.path(), FatalLogLevel::Info);
+        throw FatalError(255, "wait for .nc.tmp time out", KV_MAIN, lock.path(), FatalLogLevel::Info);
     case OutputLock::Result::CannotCreate:
-        fatal(255, "can not create lock file", KV_MAIN,
-              lock.path() + ": " + QString::fromLocal8Bit(std::strerror(lock.error())));
+        throw FatalError(255, "can not create lock file", KV_MAIN,
+                         lock.path() + ": " + QString::fromLocal8Bit(std::strerror(lock.error())));
     }
 }
 
@@ -153,7 +153,7 @@ int runConversion(const QStringList& inputs, QString output, QString table)
         table = "default.csv";
     CsvFileParser* parser = CsvFileParser::getInstance();
     if (parser->init(table) != 0)
-        fatal(255, "read  config error", KV_MAIN, "table: " + table);
+        throw FatalError(255, "read  config error", KV_MAIN, "table: " + table);
 
     s_reader.reset(createReader(readerKindFor(parser->m_fileType)));
     baseReader* reader = s_reader.get();
@@ -184,6 +184,9 @@ int runConversion(const QStringList& inputs, QString output, QString table)
     logInfo(QString("[write nc[%1]").arg(output), KV_MAIN);
     nclWriter writer;
     writer.write(reader->m_cache, output.toStdString(), table.toStdString());
+    // The writer installed its file by renaming the lock file onto the output.
+    if (writer.variablesWritten() > 0)
+        lock.handOver();
     if (writer.variablesWritten() == 0) {
         say({RunReport::nothingToWrite("no field of the inputs gives a variable the table writes", output),
              report.summary(0, processor.derivationsRun(), QString())});
@@ -194,15 +197,6 @@ int runConversion(const QStringList& inputs, QString output, QString table)
 }
 
 }  // namespace
-
-void nLog(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::vprintf(format, args);
-    va_end(args);
-    std::printf("\n");
-}
 
 QString mkMutiDir(QString path)
 {
@@ -231,15 +225,21 @@ int runKelvane(const QStringList& arguments)
 {
     const CommandLine cl = parseCommandLine(arguments);
     printLines(cl.lines);
-    switch (cl.job) {
-    case CommandLine::Job::Stop:
-        return cl.exitStatus;
-    case CommandLine::Job::Probe:
-        return runProbe(cl.jobArgument);
-    case CommandLine::Job::Upgrade:
-        return runUpgrade(cl.jobArgument);
-    case CommandLine::Job::Convert:
-        return runConversion(cl.inputs, cl.output, cl.table);
+    // A fatal condition anywhere in a job ends here, once the job has let go
+    // of what it held (its output lock).
+    try {
+        switch (cl.job) {
+        case CommandLine::Job::Stop:
+            return cl.exitStatus;
+        case CommandLine::Job::Probe:
+            return runProbe(cl.jobArgument);
+        case CommandLine::Job::Upgrade:
+            return runUpgrade(cl.jobArgument);
+        case CommandLine::Job::Convert:
+            return runConversion(cl.inputs, cl.output, cl.table);
+        }
+    } catch (const FatalError& end) {
+        return reportFatal(end);
     }
     return 1;
 }

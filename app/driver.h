@@ -5,12 +5,9 @@
 #include <QStringList>
 
 // Runs the program for the arguments after its name; the result is the exit
-// status. Fatal conditions end the process from inside.
+// status, also of a run a fatal condition ended (said on standard error).
 int runKelvane(const QStringList& arguments);
 
 // Makes a directory and its missing parents. Returns the path made (or the
 // path itself when it exists), empty text on failure.
 QString mkMutiDir(QString path);
-
-// printf-style trace line on standard output.
-void nLog(const char* format, ...) __attribute__((format(printf, 1, 2)));

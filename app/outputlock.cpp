@@ -1,6 +1,5 @@
 #include "app/outputlock.h"
 
-#include "logging/fatal.h"
 #include "logging/qlogger.h"
 
 #include <QFile>
@@ -69,9 +68,10 @@ OutputLock::Result OutputLock::acquire(const Options& options, void (*onWait)(in
             m_fd = fd;
             m_held = true;
             s_current = this;
-            setFatalCleanup(releaseCurrentLock);
-            // Code that ends the process by exit() without passing through
-            // fatal() (the index library out of memory) releases it too.
+            // A run that fails lets go of its lock as the lock goes out of
+            // scope; code that ends the process by exit() (the index library
+            // out of memory, ecCodes failing a check of its own) releases
+            // it here.
             static const bool atExit = std::atexit(releaseCurrentLock) == 0;
             (void)atExit;
             return Result::Acquired;
@@ -113,8 +113,6 @@ void OutputLock::handOver()
         ::close(m_fd);
         m_fd = -1;
     }
-    if (s_current == this) {
+    if (s_current == this)
         s_current = nullptr;
-        setFatalCleanup(nullptr);
-    }
 }

@@ -22,8 +22,9 @@ public:
     OutputLock& operator=(const OutputLock&) = delete;
 
     // Waits while another run holds the lock and then takes it. Each wait
-    // logs "wait for .nc.tmp" and calls `onWait` if given. While held, a
-    // fatal end of the run removes the lock file.
+    // logs "wait for .nc.tmp" and calls `onWait` if given. While held, the
+    // lock file goes with this object (a failed run unwinding past it) or
+    // at exit.
     Result acquire(const Options& options, void (*onWait)(int waits) = nullptr);
     Result acquire() { return acquire(Options()); }
 

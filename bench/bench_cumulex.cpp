@@ -5,7 +5,7 @@
 // points (cal_shr01 over 20 levels 100 m apart, dz = 1000 m).
 //
 // Built with the library as bench/bench_cumulex in the build directory; run
-//   <build>/cumulex/bench/bench_cumulex [seconds per routine, default 2]
+//   <build>/bench/bench_cumulex [seconds per routine, default 2]
 // in an optimised build without sanitizers for comparable figures.
 #include "cumulex/cumulex.h"
 

@@ -1,6 +1,6 @@
 // Time and peak memory of reading a large GRIB file into the store.
 //
-//     build/cumulex/bench/bench_gribreader [messages [points-per-side]]
+//     build/bench/bench_gribreader [messages [points-per-side]]
 //
 // Writes a GRIB 2 file of `messages` fields of side x side points (default
 // 300 messages of 1000 x 1000) to a temporary directory, reads it with the

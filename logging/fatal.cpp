@@ -3,43 +3,33 @@
 #include "logging/qlogger.h"
 
 #include <cstdio>
-#include <cstdlib>
 
-static FatalCleanup s_cleanup = nullptr;
-static FatalExit s_exit = nullptr;
-
-void setFatalExit(FatalExit exitHook)
+FatalError::FatalError(int status, const QString& message, SourcePlace where, const QString& detail,
+                       FatalLogLevel level)
+    : m_status(status & 0xff),
+      m_message(message),
+      m_detail(detail),
+      m_where(where),
+      m_level(level),
+      m_what(message.toStdString())
 {
-    s_exit = exitHook;
 }
 
-void setFatalCleanup(FatalCleanup cleanup)
-{
-    s_cleanup = cleanup;
-}
-
-void fatal(int status, const QString& message, SourcePlace where, const QString& detail,
-           FatalLogLevel level)
+int reportFatal(const FatalError& end)
 {
     QLogger* logger = QLogger::getInstance();
-    if (level == FatalLogLevel::Info)
-        logger->printInfo(message, where.file, where.function, where.line);
+    const SourcePlace where = end.where();
+    if (end.level() == FatalLogLevel::Info)
+        logger->printInfo(end.message(), where.file, where.function, where.line);
     else
-        logger->printError(message, where.file, where.function, where.line);
+        logger->printError(end.message(), where.file, where.function, where.line);
 
     std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-    if (!detail.isEmpty())
-        std::fprintf(stderr, "%s\n", detail.toLocal8Bit().constData());
+    std::fprintf(stderr, "%s\n", end.message().toLocal8Bit().constData());
+    if (!end.detail().isEmpty())
+        std::fprintf(stderr, "%s\n", end.detail().toLocal8Bit().constData());
     std::fflush(stderr);
-
-    if (FatalCleanup cleanup = s_cleanup) {
-        s_cleanup = nullptr;
-        cleanup();
-    }
-    if (FatalExit exitHook = s_exit)
-        exitHook(status & 0xff);
-    std::exit(status & 0xff);
+    return end.status();
 }
 
 void reportProblem(const QString& message, SourcePlace where)

@@ -1,8 +1,13 @@
-// The one way a run ends early: log the reason, say it on standard error,
-// release the run's own output lock, exit with the given status.
+// The one way a run ends early: a FatalError thrown where the condition is
+// found, caught once by the program's driver, which logs it, says it on
+// standard error and ends with its status. Whatever the run holds (its
+// output lock) is released by its owner on the way out.
 #pragma once
 
 #include <QString>
+
+#include <exception>
+#include <string>
 
 enum class FatalLogLevel { Error, Info };
 
@@ -14,24 +19,32 @@ struct SourcePlace {
 
 #define KV_HERE (SourcePlace{__FILE_NAME__, __func__, __LINE__})
 
-// Ends the process with `status` (taken modulo 256, so -1 gives 255). The
-// message is logged at the given level and printed on standard error; a
-// non-empty detail (a path, a reason) follows on a line of its own.
-[[noreturn]] void fatal(int status, const QString& message, SourcePlace where,
-                        const QString& detail = QString(),
-                        FatalLogLevel level = FatalLogLevel::Error);
+class FatalError : public std::exception {
+public:
+    // `status` is taken modulo 256 (-1 gives 255). A non-empty detail (a
+    // path, a reason) is said on a line of its own after the message.
+    FatalError(int status, const QString& message, SourcePlace where, const QString& detail = QString(),
+               FatalLogLevel level = FatalLogLevel::Error);
 
-// Called by fatal() just before the process exits; the output lock registers
-// its release here while the run holds it. Null removes the hook.
-using FatalCleanup = void (*)();
-void setFatalCleanup(FatalCleanup cleanup);
+    int status() const { return m_status; }
+    const QString& message() const { return m_message; }
+    const QString& detail() const { return m_detail; }
+    SourcePlace where() const { return m_where; }
+    FatalLogLevel level() const { return m_level; }
+    const char* what() const noexcept override { return m_what.c_str(); }
 
-// Called by fatal() instead of exiting, with the status it would exit with;
-// a harness that runs the program's code in-process sets one that unwinds
-// (throws) back to itself. The program sets none. If it returns, the
-// process exits as usual.
-using FatalExit = void (*)(int status);
-void setFatalExit(FatalExit exitHook);
+private:
+    int m_status;
+    QString m_message;
+    QString m_detail;
+    SourcePlace m_where;
+    FatalLogLevel m_level;
+    std::string m_what;
+};
+
+// Logs the end at its level, with the place it was found, and says the
+// message (and the detail) on standard error. Returns the exit status.
+int reportFatal(const FatalError& end);
 
 // A problem the run survives (a damaged or unusable input): logged at error
 // level and said on standard error, so that a user without logging sees it.

@@ -1,6 +1,6 @@
 #include "readers/cctvecreader.h"
 
-#include "app/driver.h"
+#include "logging/trace.h"
 #include "readers/modelfile.h"
 
 #include <QFile>

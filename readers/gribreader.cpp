@@ -17,6 +17,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -334,11 +335,14 @@ QString nextMessageFault(Read read, uint64_t from, uint64_t size, uint64_t base)
 // cannot read does.
 QString s_readingFile;
 
+// No exception may cross ecCodes' frames, and ecCodes goes on past a
+// failed check when this returns: the process ends here (the output lock,
+// if the run holds one, is released at exit).
 void onEccodesAssertion(const char* message)
 {
-    fatal(255,
-          QString("ecCodes cannot read a message of %1: %2").arg(s_readingFile, QString::fromLocal8Bit(message)),
-          KV_HERE);
+    std::exit(reportFatal(FatalError(
+        255, QString("ecCodes cannot read a message of %1: %2").arg(s_readingFile, QString::fromLocal8Bit(message)),
+        KV_HERE)));
 }
 
 // Where the messages of one input file come from: the open file itself, or
@@ -420,10 +424,10 @@ public:
                 grib_handle_delete(h);
             if (m_damaged)
                 return nullptr;
-            fatal(255,
-                  QString("ecCodes cannot read a message of %1: %2")
-                      .arg(m_fileName, QString::fromLatin1(grib_get_error_message(err))),
-                  KV_HERE);
+            throw FatalError(255,
+                             QString("ecCodes cannot read a message of %1: %2")
+                                 .arg(m_fileName, QString::fromLatin1(grib_get_error_message(err))),
+                             KV_HERE);
         }
         return h;
     }
@@ -466,7 +470,7 @@ private:
         if (fault.isEmpty())
             return true;
         if (!m_damaged)
-            fatal(255, QString("[READGIRB] %1 %2").arg(m_fileName, fault), KV_HERE);
+            throw FatalError(255, QString("[READGIRB] %1 %2").arg(m_fileName, fault), KV_HERE);
         return false;
     }
 
@@ -499,10 +503,10 @@ using Handle = std::unique_ptr<grib_handle, HandleDeleter>;
 void need(int err, const char* what, const char* key, const QString& fileName)
 {
     if (err != 0)
-        fatal(255,
-              QString("ecCodes: %1 \"%2\" failed: %3")
-                  .arg(what, key, QString::fromLatin1(grib_get_error_message(err))),
-              KV_HERE, "file: " + fileName);
+        throw FatalError(255,
+                         QString("ecCodes: %1 \"%2\" failed: %3")
+                             .arg(what, key, QString::fromLatin1(grib_get_error_message(err))),
+                         KV_HERE, "file: " + fileName);
 }
 
 // A text key of any length.

@@ -320,7 +320,8 @@ NcInput::NcInput(const std::string& path, const QString& detail) : m_path(path),
     if (fault.isEmpty())
         fault = headerReadFault(path);
     if (!fault.isEmpty())
-        fatal(2, QString("netCDF: cannot read %1: %2").arg(QString::fromStdString(path), fault), KV_HERE, m_detail);
+        throw FatalError(2, QString("netCDF: cannot read %1: %2").arg(QString::fromStdString(path), fault), KV_HERE,
+                         m_detail);
     check(nc_open(path.c_str(), NC_NOWRITE, &m_id));
     // A failure from here on leaves the constructor without the destructor:
     // close the file first.
@@ -350,10 +351,10 @@ void NcInput::check(int status, const QString& subject) const
     std::printf("Error: %s\n", nc_strerror(status));
     std::fflush(stdout);
     const QString what = subject.isEmpty() ? QString() : subject + ": ";
-    fatal(2,
-          QString("netCDF: cannot read %1: %2%3")
-              .arg(QString::fromStdString(m_path), what, QString::fromLatin1(nc_strerror(status))),
-          KV_HERE, m_detail);
+    throw FatalError(2,
+                     QString("netCDF: cannot read %1: %2%3")
+                         .arg(QString::fromStdString(m_path), what, QString::fromLatin1(nc_strerror(status))),
+                     KV_HERE, m_detail);
 }
 
 std::string NcInput::varName(int var) const

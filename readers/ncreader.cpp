@@ -43,8 +43,8 @@ void ncReader::readFormNcfile(std::string path, CachedData* in_data, int chs)
     const QString leftAsItWas = "the existing output is left as it was";
     const NcInput file(path, leftAsItWas);
     auto cannotRead = [&](const QString& why) {
-        fatal(2, QString("netCDF: cannot read back %1: %2").arg(QString::fromStdString(path), why), KV_HERE,
-              leftAsItWas);
+        throw FatalError(2, QString("netCDF: cannot read back %1: %2").arg(QString::fromStdString(path), why), KV_HERE,
+                         leftAsItWas);
     };
     std::vector<int> allDims(static_cast<size_t>(file.dimCount()));
     for (int d = 0; d < file.dimCount(); ++d) {

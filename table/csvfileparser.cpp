@@ -88,13 +88,13 @@ private:
 
     [[noreturn]] void refuse(int column, const QString& cell, const char* what) const
     {
-        fatal(255,
-              QString("table %1: line %2, column %3 (%4): \"%5\" %6")
-                  .arg(m_table)
-                  .arg(m_line)
-                  .arg(column + 1)
-                  .arg(tableformat::columnName(column), cell, what),
-              KV_HERE);
+        throw FatalError(255,
+                         QString("table %1: line %2, column %3 (%4): \"%5\" %6")
+                             .arg(m_table)
+                             .arg(m_line)
+                             .arg(column + 1)
+                             .arg(tableformat::columnName(column), cell, what),
+                         KV_HERE);
     }
 
     QStringList m_cells;
@@ -207,21 +207,21 @@ int CsvFileParser::load(const QString& path)
         }
     }
     if (m_config_version < 2.0f)
-        fatal(255, kTooOld, KV_HERE);
+        throw FatalError(255, kTooOld, KV_HERE);
     if (m_config_version > 2.0f)
-        fatal(255, kTooNew, KV_HERE);
+        throw FatalError(255, kTooNew, KV_HERE);
 
     in.readLine();  // area header
     const QString areaRow = in.readLine().trimmed();
     if (areaRow.isEmpty())
-        fatal(255, kBadArea, KV_HERE);
+        throw FatalError(255, kBadArea, KV_HERE);
     const QStringList a = areaRow.split(",", Qt::KeepEmptyParts);
     float area[4];
     for (int i = 0; i < 4; ++i) {
         bool ok = false;
         area[i] = i < a.size() ? a[i].toFloat(&ok) : 0.0f;
         if (!ok)
-            fatal(255, kBadArea, KV_HERE, "area row: " + areaRow);
+            throw FatalError(255, kBadArea, KV_HERE, "area row: " + areaRow);
     }
     m_area[0] = area[0];  // start longitude
     m_area[2] = area[1];  // end longitude
@@ -241,12 +241,12 @@ int CsvFileParser::load(const QString& path)
             continue;
         const QStringList f = line.split(",", Qt::KeepEmptyParts);
         if (f.size() < tableformat::kColumns)
-            fatal(255, kTooOld, KV_HERE,
-                  QString("table %1: line %2 has %3 fields, %4 expected")
-                      .arg(path)
-                      .arg(lineNumber)
-                      .arg(f.size())
-                      .arg(tableformat::kColumns));
+            throw FatalError(255, kTooOld, KV_HERE,
+                             QString("table %1: line %2 has %3 fields, %4 expected")
+                                 .arg(path)
+                                 .arg(lineNumber)
+                                 .arg(f.size())
+                                 .arg(tableformat::kColumns));
         const CSV_FILE row = rowFromCells(RowCells(f, path, lineNumber));
         std::string inKey = variableKeyOf(row.oldFactorName, row);
         std::string outKey = variableKeyOf(row.newFactorName, row);

@@ -1,9 +1,8 @@
 #include "writer/nclwriter.h"
 
-#include "app/driver.h"
-#include "app/outputlock.h"
 #include "logging/fatal.h"
 #include "logging/qlogger.h"
+#include "logging/trace.h"
 #include "table/csvfileparser.h"
 
 #include <QFile>
@@ -26,15 +25,15 @@ int indexlats = 0;
 namespace {
 
 // A netCDF call that must succeed: its failure ends the run with status 2.
-// The file under construction is the run's lock file, which the fatal end
-// removes; an existing output is never touched.
+// The file under construction is the run's lock file, which its owner
+// removes when the run fails; an existing output is never touched.
 void ncCheck(int status, const char* what)
 {
     if (status == NC_NOERR)
         return;
     std::printf("Error: %s\n", nc_strerror(status));
     std::fflush(stdout);
-    fatal(2, QString("netCDF: %1 failed: %2").arg(what, nc_strerror(status)), KV_HERE);
+    throw FatalError(2, QString("netCDF: %1 failed: %2").arg(what, nc_strerror(status)), KV_HERE);
 }
 
 // Attribute writes are not checked: a missing attribute does not spoil the data.
@@ -254,10 +253,10 @@ void nclWriter::convertGrb2Nc(CachedData& in_data, NC_DATA& nc_data, std::string
                 std::printf("data.size:%zu\n", rec.data.size());
                 std::printf("err over write\n");
                 std::fflush(stdout);
-                fatal(255, "err over write", KV_HERE,
-                      QString("variable %1, level %2: the field does not fit the variable's buffer")
-                          .arg(QString::fromStdString(rec.var))
-                          .arg(f.level));
+                throw FatalError(255, "err over write", KV_HERE,
+                                 QString("variable %1, level %2: the field does not fit the variable's buffer")
+                                     .arg(QString::fromStdString(rec.var))
+                                     .arg(f.level));
             }
             std::transform(f.data.begin(), f.data.end(), rec.data.begin() + static_cast<long>(begin),
                            [](double v) { return static_cast<float>(v); });
@@ -498,18 +497,17 @@ void nclWriter::writeFile(NC_DATA* members, int memberCount, bool ensemble, cons
     if (!ensemble)
         logInfo("[WRITE NC] write nc finish", __LINE__);
 
-    // Installing the file releases the lock: the lock file becomes the output.
+    // Installing the file releases the lock: the lock file becomes the output,
+    // and the caller hands its lock over.
     syncFile(tmpPath);
     if (std::rename(tmpPath.c_str(), finalPath.c_str()) != 0) {
         const int err = errno;
-        fatal(2,
-              QString("cannot install %1 as %2: %3")
-                  .arg(QString::fromStdString(tmpPath), QString::fromStdString(finalPath),
-                       QString::fromLocal8Bit(std::strerror(err))),
-              KV_HERE, "the existing output is left as it was");
+        throw FatalError(2,
+                         QString("cannot install %1 as %2: %3")
+                             .arg(QString::fromStdString(tmpPath), QString::fromStdString(finalPath),
+                                  QString::fromLocal8Bit(std::strerror(err))),
+                         KV_HERE, "the existing output is left as it was");
     }
-    if (OutputLock* lock = OutputLock::current(); lock && lock->path() == QString::fromStdString(tmpPath))
-        lock->handOver();
     if (ensemble)
         nLog("write nc finish\n");
 }

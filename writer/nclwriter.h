@@ -16,8 +16,9 @@ public:
     // Writes members 0..g_collect_number of `in_data` (an array of the
     // member stores) to `outPath`. The file is made under the lock name
     // (outPath + ".tmp") and renamed onto outPath once complete, which also
-    // releases the run's lock. When no member has a variable to write, no
-    // file is made and the lock stays the caller's. `iniPath` is not used.
+    // releases the caller's lock (the caller then hands it over). When no
+    // member has a variable to write, no file is made and the lock stays
+    // the caller's. `iniPath` is not used.
     void write(CachedData* in_data, std::string outPath, std::string iniPath);
     // Variables the last write put in its file (0: no file was made).
     size_t variablesWritten() const { return m_written; }

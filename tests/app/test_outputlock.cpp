@@ -1,5 +1,6 @@
 // The output lock: exclusive creation, waiting, time-out and release.
 #include "app/outputlock.h"
+#include "logging/fatal.h"
 
 #include <QDir>
 #include <QFile>
@@ -156,4 +157,32 @@ TEST(OutputLock, HandOverLeavesTheFileToItsNewOwner)
     }
     EXPECT_TRUE(QFile::exists(output));
     EXPECT_TRUE(QFile::exists(output + ".tmp"));
+}
+
+TEST(OutputLock, ARunThatFailsRemovesOnlyTheLockItHolds)
+{
+    // Its own lock goes as the failure unwinds past it; a lock it never got,
+    // or one another run put in place of its own, stays.
+    enum class Case { Held, TimedOut, Replaced };
+    for (Case c : {Case::Held, Case::TimedOut, Case::Replaced}) {
+        QTemporaryDir dir;
+        const QString output = dir.path() + "/out.nc";
+        if (c == Case::TimedOut) {
+            ASSERT_TRUE(touch(output + ".tmp"));
+        }
+        try {
+            OutputLock lock(output);
+            const OutputLock::Result result = lock.acquire(quick(2));
+            ASSERT_EQ(result, c == Case::TimedOut ? OutputLock::Result::TimedOut : OutputLock::Result::Acquired);
+            if (c == Case::Replaced) {
+                QFile::remove(output + ".tmp");
+                ASSERT_TRUE(touch(output + ".tmp"));
+            }
+            throw FatalError(255, "late failure", KV_HERE);
+        } catch (const FatalError& end) {
+            EXPECT_EQ(end.status(), 255);
+        }
+        EXPECT_EQ(QFile::exists(output + ".tmp"), c != Case::Held) << static_cast<int>(c);
+        EXPECT_EQ(OutputLock::current(), nullptr);
+    }
 }

@@ -5,7 +5,7 @@
 // short forms and its bzip2 damage quickly. bzip2 content is named .bz2.
 #include "harness.h"
 
-#include "app/driver.h"
+#include "logging/trace.h"
 #include "readers/recordreader.h"
 
 namespace {

@@ -1,6 +1,5 @@
 #include "harness.h"
 
-#include "logging/fatal.h"
 #include "logging/qlogger.h"
 #include "support/tables.h"
 #include "table/csvfileparser.h"
@@ -14,11 +13,6 @@
 namespace fuzz {
 
 namespace {
-
-[[noreturn]] void throwFatal(int status)
-{
-    throw FatalEnd{status};
-}
 
 QString s_directory;
 
@@ -41,7 +35,6 @@ void setUp()
         std::perror("fuzz: stdout");
     QLogger::getInstance();
     loglevel = 0;
-    setFatalExit(throwFatal);
 
     const char* tmp = std::getenv("TMPDIR");
     QByteArray pattern = QByteArray(tmp && *tmp ? tmp : "/tmp") + "/kvfuzz-XXXXXX";

@@ -1,8 +1,10 @@
-// What every fuzz target shares: the program's code run in-process, with a
-// fatal end of a run turned into an exception the target catches, inputs
+// What every fuzz target shares: the program's code run in-process, with the
+// fatal end of a run (FatalError) caught as the program's driver does, inputs
 // written to temporary files the readers open by name, and tables loaded the
 // way the program loads them.
 #pragma once
+
+#include "logging/fatal.h"
 
 #include <QString>
 #include <QStringList>
@@ -12,23 +14,19 @@
 
 namespace fuzz {
 
-// fatal() inside a target: the status the program would have ended with.
-struct FatalEnd {
-    int status;
-};
-
-// Once per process: stdout to /dev/null, no log file, fatal() throwing
-// FatalEnd, a temporary directory under $TMPDIR (removed at exit).
+// Once per process: stdout to /dev/null, no log file, a temporary directory
+// under $TMPDIR (removed at exit).
 void setUp();
 
-// Runs `body`; a fatal() end inside it is an expected outcome, not a crash.
+// Runs `body`; a fatal end inside it is an expected outcome, not a crash:
+// the status the program would have ended with.
 template <typename Body>
 int guarded(Body body)
 {
     try {
         body();
-    } catch (const FatalEnd& end) {
-        return end.status;
+    } catch (const FatalError& end) {
+        return end.status();
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 // The netCDF file the writer makes: layout, values, levels, grids,
 // compression, ensembles, and how it replaces an existing output.
 #include "app/outputlock.h"
+#include "support/fatalend.h"
 #include "support/programdir.h"
 #include "writer/writertest.h"
 
@@ -279,52 +280,51 @@ TEST_F(WriterTest, InstallingTheFileReleasesTheLockAndReplacesTheOldOutput)
     useTable({{"t", "s", "", "T"}});
     add(makeField("t", "s", 0, 2, 2, 100, 30, 1, 1, pattern));
     ASSERT_TRUE(writeBytes(output(), "old output"));
-    OutputLock lock(output());
-    ASSERT_EQ(lock.acquire(), OutputLock::Result::Acquired);
-    writeOutput(output());
-    EXPECT_FALSE(lock.held());
-    EXPECT_EQ(OutputLock::current(), nullptr);
+    {
+        OutputLock lock(output());
+        ASSERT_EQ(lock.acquire(), OutputLock::Result::Acquired);
+        writeOutput(output());
+        // The lock file became the output.
+        EXPECT_FALSE(QFile::exists(output() + ".tmp"));
+        lock.handOver();
+    }
     EXPECT_FALSE(QFile::exists(output() + ".tmp"));
     NcFile nc(output());
     EXPECT_EQ(nc.floats("T").size(), 4u);
 }
 
-using WriterDeathTest = WriterTest;
-
-TEST_F(WriterDeathTest, FailuresLeaveTheOldOutputAndRemoveTheRunsLock)
+TEST_F(WriterTest, FailuresLeaveTheOldOutputAndRemoveTheRunsLock)
 {
     useTable({{"t", "s", "", "T", "850;500"}});
     // The 850 field is larger than the lowest-level one: it does not fit.
     add(makeField("t", "s", 500, 2, 2, 100, 30, 1, 1, pattern));
     add(makeField("t", "s", 850, 3, 3, 100, 30, 1, 1, pattern));
     ASSERT_TRUE(writeBytes(output(), "old output"));
-    EXPECT_EXIT(
-        {
+    EXPECT_TRUE(endsRun(
+        [&] {
             OutputLock lock(output());
-            if (lock.acquire() != OutputLock::Result::Acquired)
-                std::_Exit(3);
+            ASSERT_EQ(lock.acquire(), OutputLock::Result::Acquired);
             nclWriter().write(m_store.data(), output().toStdString(), "");
         },
-        ::testing::ExitedWithCode(255), "err over write");
+        255, "err over write"));
     EXPECT_EQ(readAll(output()), QByteArray("old output"));
     EXPECT_FALSE(QFile::exists(output() + ".tmp"));
 }
 
-TEST_F(WriterDeathTest, AFailedInstallLeavesTheOldOutputAndEndsWithStatus2)
+TEST_F(WriterTest, AFailedInstallLeavesTheOldOutputAndEndsWithStatus2)
 {
     useTable({{"t", "s", "", "T"}});
     add(makeField("t", "s", 0, 2, 2, 100, 30, 1, 1, pattern));
     // The output name is taken by a directory that is not empty: the rename fails.
     const QString out = output("taken.nc");
     ASSERT_TRUE(QDir().mkpath(out + "/inside"));
-    EXPECT_EXIT(
-        {
+    EXPECT_TRUE(endsRun(
+        [&] {
             OutputLock lock(out);
-            if (lock.acquire() != OutputLock::Result::Acquired)
-                std::_Exit(3);
+            ASSERT_EQ(lock.acquire(), OutputLock::Result::Acquired);
             nclWriter().write(m_store.data(), out.toStdString(), "");
         },
-        ::testing::ExitedWithCode(2), "cannot install .*taken\\.nc\\.tmp as .*taken\\.nc");
+        2, "cannot install .*taken\\.nc\\.tmp as .*taken\\.nc"));
     EXPECT_TRUE(QDir(out + "/inside").exists());
     EXPECT_FALSE(QFile::exists(out + ".tmp"));
 }

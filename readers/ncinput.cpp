@@ -295,7 +295,12 @@ QString headerReadFault(const std::string& path)
         if (null >= 0)
             __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(null)));
 #endif
-        readHeader(path);
+        // Nothing may unwind out of the child into the run it was forked from.
+        try {
+            readHeader(path);
+        } catch (...) {
+            ::_exit(1);
+        }
         ::_exit(0);
     }
     int status = 0;

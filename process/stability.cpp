@@ -311,7 +311,12 @@ bool dataProcess::profileDerivation(CachedData& store, const ProfileStep& step)
     p_data out = derived(first.front(), step.name, step.longName, step.units);
     const double fill = out.prop_fillValue;
     out.data.assign(profiles.points, fill);
-    for (size_t i = 0; i < profiles.points; ++i) {
+    // Columns are independent and the library keeps no state between calls:
+    // any number of threads gives the same values.
+    const long points = static_cast<long>(profiles.points);
+#pragma omp parallel for schedule(dynamic, 64)
+    for (long c = 0; c < points; ++c) {
+        const size_t i = static_cast<size_t>(c);
         float* columns[4] = {nullptr, nullptr, nullptr, nullptr};
         for (size_t v = 0; v < profiles.vars.size() && v < 4; ++v)
             columns[v] = profiles.column(v, i);

@@ -18,6 +18,10 @@
 #include <map>
 #include <memory>
 
+#ifdef _OPENMP
+#include <omp.h>
+#endif
+
 namespace {
 
 constexpr double kPi = 3.1415926;
@@ -332,7 +336,8 @@ namespace {
 
 // A moist, unstable column (K): warm and humid below, cold aloft.
 const std::vector<std::pair<int, std::pair<double, double>>> kColumn = {
-    {1000, {303, 297}}, {925, {298, 293}}, {850, {293, 289}}, {700, {283, 276}}, {500, {266, 250}}, {300, {238, 220}}};
+    {1000, {303, 297}}, {925, {298, 293}}, {850, {293, 289}}, {700, {283, 276}},
+    {500, {266, 250}},  {300, {238, 220}}, {200, {220, 190}}, {100, {205, 180}}};
 
 }  // namespace
 
@@ -341,9 +346,9 @@ TEST_F(GridTest, ProfilesRunFromTheLowestLevelWhateverTheListOrder)
     // Top down, bottom up, with blanks, an empty part and a trailing ";", with
     // repeated levels (as tables generated from ensemble files have), and
     // with levels no atmosphere has.
-    const QString lists[] = {"300;500;700;850;925;1000", "1000;925;850;700;500;300",
-                             " 1000 ; 925;850;;700;500 ; 300;", "1000;925;925;850;700;500;300;1000",
-                             "1000;925;850;700;500;300;2000000000;0;-850"};
+    const QString lists[] = {"100;200;300;500;700;850;925;1000", "1000;925;850;700;500;300;200;100",
+                             " 1000 ; 925;850;;700;500 ; 300;200;100;", "1000;925;925;850;700;500;300;200;1000;100",
+                             "1000;925;850;700;500;300;200;100;2000000000;0;-850"};
     const char* outputs[] = {"CAPE__", "DCAPE__", "TCL__", "PW__", "H0C__", "H-20C__"};
     std::vector<std::vector<double>> values;
     for (const QString& levels : lists) {
@@ -371,17 +376,52 @@ TEST_F(GridTest, ProfilesRunFromTheLowestLevelWhateverTheListOrder)
     EXPECT_LT(v[4], 6.0);
     EXPECT_GT(v[5], v[4]);
     // The library agrees when called directly.
-    float t[6], td[6], gh[6], p[6];
-    for (size_t k = 0; k < 6; ++k) {
+    float t[8], td[8], gh[8], p[8];
+    for (size_t k = 0; k < 8; ++k) {
         t[k] = static_cast<float>(kColumn[k].second.first) - 273.15f;
         td[k] = static_cast<float>(kColumn[k].second.second) - 273.15f;
         gh[k] = static_cast<float>(44330.0 * (1 - std::pow(kColumn[k].first / 1013.25, 0.19)));
         p[k] = kColumn[k].first * 100.0f;
     }
     float direct = 0, g = 0;
-    m_lib->cal_cape(&direct, &g, t, td, gh, p, 6, 9999);
+    m_lib->cal_cape(&direct, &g, t, td, gh, p, 8, 9999);
     EXPECT_EQ(v[0], static_cast<double>(direct));
     EXPECT_GT(direct, 0.0f);
+    EXPECT_NE(direct, 9999.0f);
+}
+
+TEST_F(GridTest, ProfilesAreTheSameOnAnyNumberOfThreads)
+{
+#ifndef _OPENMP
+    GTEST_SKIP() << "built without OpenMP";
+#else
+    const QString levels = "1000;925;850;700;500;300;200;100";
+    useTable({row("t", "TMP", levels), row("gh", "HGT"), row("d", "TD", levels), row("CAPE", "CAPE_OUT"),
+              row("DCAPE", "DCAPE_OUT"), row("TCL", "TCL_OUT"), row("PW", "PW_OUT"), row("H0C", "H0C_OUT")});
+    std::vector<std::vector<double>> runs;
+    for (int threads : {1, 2, 3}) {
+        m_store.clear();
+        // The column warmed and moistened differently at every point.
+        for (const auto& column : kColumn) {
+            const int level = column.first;
+            const double t = column.second.first, d = column.second.second;
+            add(grid("t", level, 40, 25, 70, 10, 0.5, [&](double lon, double lat) { return t + 0.1 * (lon - 80) - 0.2 * (lat - 15); }));
+            add(grid("d", level, 40, 25, 70, 10, 0.5, [&](double lon, double lat) { return d - 1.5 * std::fabs(lon - 80) - 0.02 * (lat - 15); }));
+            add(grid("gh", level, 40, 25, 70, 10, 0.5, [&](double, double) { return 44330.0 * (1 - std::pow(level / 1013.25, 0.19)); }));
+        }
+        omp_set_num_threads(threads);
+        run();
+        runs.emplace_back();
+        for (const char* name : {"CAPE__", "DCAPE__", "TCL__", "PW__", "H0C__"})
+            runs.back().insert(runs.back().end(), entry(name)->front().data.begin(), entry(name)->front().data.end());
+        EXPECT_EQ(runs.back(), runs.front()) << threads << " threads";
+    }
+    omp_set_num_threads(1);
+    // Convective energy at most points, and columns too dry for it elsewhere.
+    const auto cape = std::count_if(runs[0].begin(), runs[0].begin() + 1000, [](double v) { return v > 0 && v != 9999.0; });
+    EXPECT_GT(cape, 100);
+    EXPECT_LT(cape, 1000);
+#endif
 }
 
 TEST_F(GridTest, ALevelListedButAbsentReachesTheLibraryAsMissing)

@@ -61,7 +61,7 @@ std::string makeGribMessage(const GribField& f, std::string* error)
         setDouble("missingValue", 9999.0);
         setLong("bitmapPresent", 1);
     }
-    setLong("bitsPerValue", 24);
+    setLong("bitsPerValue", f.bitsPerValue);
     fail("values", grib_set_double_array(h, "values", f.values.data(), f.values.size()));
 
     const void* message = nullptr;

@@ -1,0 +1,209 @@
+// Speed and peak memory of the GRIB conversion, against ecCodes itself.
+//
+//     build/bench/bench_convert [runs, default 5]
+//
+// Makes a 0.25-degree global GRIB 2 file (1440 x 721 points; t, r, u, v and
+// gh on 26 pressure levels; 16-bit simple packing) and its .gz and .bz2
+// copies in a temporary directory, then prints the median over `runs` of:
+// the time ecCodes takes to decode the values of every message on one
+// thread (the yardstick); the wall time and peak memory of converting the
+// 130 fields to the area 80..137 E, 12..60 N; of converting t on 5 levels
+// only; and of the area conversion of the compressed copies, whose outputs
+// must equal the plain one. Ratios are printed beside the goals.
+#include "scripts/gribsample.h"
+
+#include <grib_api.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const long kLevels[] = {1000, 975, 950, 925, 900, 850, 800, 750, 700, 650, 600, 550, 500,
+                        450,  400, 350, 300, 250, 200, 150, 100, 70,  50,  30,  20,  10};
+const char* kNames[] = {"t", "r", "u", "v", "gh"};
+const char* kOutputs[] = {"TMP", "RH", "EDA", "VV", "HGT"};
+
+double seconds(std::chrono::steady_clock::time_point since)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+int shell(const std::string& command)
+{
+    return std::system(command.c_str());
+}
+
+void makeSample(const std::string& path)
+{
+    std::ofstream out(path, std::ios::binary);
+    GribField f;
+    f.firstLon = 0;
+    f.firstLat = 90;
+    f.step = 0.25;
+    f.ni = 1440;
+    f.nj = 721;
+    f.bitsPerValue = 16;
+    f.values.resize(static_cast<size_t>(f.ni * f.nj));
+    for (size_t n = 0; n < 5; ++n) {
+        for (long level : kLevels) {
+            f.shortName = kNames[n];
+            f.level = level;
+            for (long j = 0; j < f.nj; ++j)
+                for (long i = 0; i < f.ni; ++i)
+                    f.values[static_cast<size_t>(j * f.ni + i)] =
+                        100.0 * n + level / 10.0 + 10.0 * std::sin(i * 0.01) * std::cos(j * 0.02);
+            std::string error;
+            const std::string message = makeGribMessage(f, &error);
+            if (message.empty()) {
+                std::fprintf(stderr, "cannot make the sample: %s\n", error.c_str());
+                std::exit(1);
+            }
+            out.write(message.data(), static_cast<std::streamsize>(message.size()));
+        }
+    }
+}
+
+// Decodes the values of every message, one after the other.
+double decodeAll(const std::string& path)
+{
+    const auto start = std::chrono::steady_clock::now();
+    FILE* in = std::fopen(path.c_str(), "rb");
+    int err = 0;
+    std::vector<double> values;
+    while (grib_handle* h = grib_handle_new_from_file(nullptr, in, &err)) {
+        size_t n = 0;
+        grib_get_size(h, "values", &n);
+        values.resize(n);
+        grib_get_double_array(h, "values", values.data(), &n);
+        grib_handle_delete(h);
+    }
+    std::fclose(in);
+    return seconds(start);
+}
+
+struct Run {
+    double wall = 0;
+    double peakMiB = 0;
+};
+
+// The program on one input, as a child: wall time and peak resident memory.
+Run convert(const std::string& dir, const std::string& input, const std::string& table, const std::string& output)
+{
+    std::remove(output.c_str());
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = fork();
+    if (child == 0) {
+        if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
+            _exit(126);
+        execl((dir + "/kelvane").c_str(), "kelvane", "-i", input.c_str(), "-o", output.c_str(), "-s",
+              table.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage {};
+    wait4(child, &status, 0, &usage);
+    Run r;
+    r.wall = seconds(start);
+    r.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "the conversion of %s failed (status %d)\n", input.c_str(), WEXITSTATUS(status));
+        std::exit(1);
+    }
+    return r;
+}
+
+void writeTable(const std::string& path, const std::vector<std::string>& rows)
+{
+    std::ifstream header(KELVANE_CONFIG_DIR "/default.csv");
+    std::ofstream out(path);
+    std::string line;
+    for (int k = 0; k < 8 && std::getline(header, line); ++k)
+        out << line << "\n";
+    for (const std::string& row : rows)
+        out << row << "\n";
+}
+
+std::string row(size_t n, const std::string& levels)
+{
+    return std::string(kNames[n]) + ",x,Isobaric surface,,x,,,0,0," + kOutputs[n] + ",x,,,," + levels + ",0,1";
+}
+
+Run medianRun(int runs, const std::string& dir, const std::string& input, const std::string& table,
+              const std::string& output)
+{
+    std::vector<double> wall, peak;
+    for (int k = 0; k < runs; ++k) {
+        const Run r = convert(dir, input, table, output);
+        wall.push_back(r.wall);
+        peak.push_back(r.peakMiB);
+    }
+    return {median(wall), median(peak)};
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    char pattern[] = "/tmp/kvbench-XXXXXX";
+    const std::string dir = mkdtemp(pattern);
+    shell("mkdir -p " + dir + "/config && cp " KELVANE_EXE " " KELVANE_PROGRAM_DIR "/libcumulex.so " + dir +
+          " && cp " KELVANE_CONFIG_DIR "/log.ini " + dir + "/config/");
+    const std::string sample = dir + "/global.grib2";
+    makeSample(sample);
+    shell("gzip -k -1 " + sample + " && bzip2 -k -1 " + sample);
+
+    std::string all;
+    for (long level : kLevels)
+        all += (all.empty() ? "" : ";") + std::to_string(level);
+    std::vector<std::string> rows;
+    for (size_t n = 0; n < 5; ++n)
+        rows.push_back(row(n, all));
+    writeTable(dir + "/config/area.csv", rows);
+    writeTable(dir + "/config/select.csv", {row(0, "850;700;500;300;200")});
+
+    std::vector<double> decode;
+    for (int k = 0; k < runs; ++k)
+        decode.push_back(decodeAll(sample));
+    const double yardstick = median(decode);
+
+    const Run area = medianRun(runs, dir, sample, "area.csv", dir + "/area.nc");
+    const Run select = medianRun(runs, dir, sample, "select.csv", dir + "/select.nc");
+    const Run gz = medianRun(runs, dir, sample + ".gz", "area.csv", dir + "/gz.nc");
+    const Run bz2 = medianRun(runs, dir, sample + ".bz2", "area.csv", dir + "/bz2.nc");
+    const bool same = shell("cmp -s " + dir + "/area.nc " + dir + "/gz.nc && cmp -s " + dir + "/area.nc " + dir +
+                            "/bz2.nc") == 0;
+
+    // The data kept: 130 fields of 229 x 193 points in double precision,
+    // and the output in single precision.
+    const double keptMiB = 130.0 * 229 * 193 * (8 + 4) / 1048576.0;
+    std::printf("median of %d runs, %s\n", runs, sample.c_str());
+    std::printf("ecCodes decode of every message, one thread: %.3f s\n", yardstick);
+    std::printf("area conversion:      %.3f s (%.2f x decode; goal 0.8)  peak %.0f MiB (%.2f x kept %.0f MiB; goal 1.5)\n",
+                area.wall, area.wall / yardstick, area.peakMiB, area.peakMiB / keptMiB, keptMiB);
+    std::printf("selective conversion: %.3f s (%.2f x decode; goal 0.1)\n", select.wall, select.wall / yardstick);
+    std::printf(".gz:  %.3f s  peak %.0f MiB (%.2f x plain; goal 1.25)\n", gz.wall, gz.peakMiB, gz.peakMiB / area.peakMiB);
+    std::printf(".bz2: %.3f s  peak %.0f MiB (%.2f x plain; goal 1.25)\n", bz2.wall, bz2.peakMiB,
+                bz2.peakMiB / area.peakMiB);
+    std::printf("compressed outputs equal the plain one: %s\n", same ? "yes" : "NO");
+    shell("rm -rf " + dir);
+    return same ? 0 : 1;
+}

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+struct CSV_FILE;
+
 class nclWriter {
 public:
     nclWriter() = default;
@@ -19,12 +21,14 @@ public:
     // releases the caller's lock (the caller then hands it over). When no
     // member has a variable to write, no file is made and the lock stays
     // the caller's. `iniPath` is not used.
-    void write(CachedData* in_data, std::string outPath, std::string iniPath);
+    void write(const CachedData* in_data, std::string outPath, std::string iniPath);
     // Variables the last write put in its file (0: no file was made).
     size_t variablesWritten() const { return m_written; }
 
-    // Assembles the variables of one member store; rescales its values in place.
-    void convertGrb2Nc(CachedData& in_data, NC_DATA& nc_data, std::string iniPath);
+    // Assembles the variables of one member store, rescaled by the table's
+    // write scaling on their way into the float buffers. The store is left
+    // as it was: neither its values nor the order of its fields change.
+    void convertGrb2Nc(const CachedData& in_data, NC_DATA& nc_data, std::string iniPath);
 
     // Level axis id for a row's level list, created on first use; -1 for an empty list.
     int containLevel(std::string levelstr);
@@ -46,9 +50,25 @@ public:
     NC_LP m_latlons;
 
 private:
+    struct LevelPlan;
+    struct OutFile;
+
     size_t m_written = 0;
 
+    // Assembling: one variable from the fields of one key, one field into its slice.
+    bool assembleVariable(const CSV_FILE& row, const std::vector<p_data>& fields, NC_DATA& nc_data);
+    void placeField(NC_STRUCT& rec, const p_data& f, const LevelPlan& plan, const CSV_FILE& row);
+
+    // Writing, step by step.
     void writeFile(NC_DATA* members, int memberCount, bool ensemble, const char* filename);
+    NC_LATLON* gridOf(const NC_STRUCT& v);
+    void defineGridDimensions(const OutFile& out);
+    void defineLevelDimensions(const OutFile& out);
+    void defineGridVariables(const OutFile& out);
+    void defineLevelVariables(const OutFile& out);
+    void defineDataVariables(const OutFile& out);
+    void writeAxisValues(const OutFile& out, bool levelAxes);
+    void writeDataValues(const OutFile& out);
 };
 
 // Grid numbers of the output names; they count on over the files a process writes.

@@ -204,6 +204,65 @@ TEST_F(WriterTest, CompressionWriteSwitchAndMissingTableRows)
     EXPECT_EQ(nc.floats("A")[4], static_cast<float>(pattern(1, 1)));
 }
 
+TEST_F(WriterTest, WriteScalingIsExactAndLeavesTheStoreAsItWas)
+{
+    // Scale and offset pairs as a table gives them; several round differently
+    // when the arithmetic is done in float.
+    const std::vector<std::pair<QString, QString>> pairs = {
+        {"0.01", ""}, {"1", "-273.15"}, {"3.3", "0.1"}, {"1e-05", "-0.7"}, {"7.77", "-1.11"}, {"100000", "0.3"}};
+    std::vector<Row> rows;
+    for (size_t c = 0; c < pairs.size(); ++c)
+        rows.push_back({QString("k%1").arg(c), "s", "", QString("K%1").arg(c), "850;500", pairs[c].first,
+                        pairs[c].second});
+    useTable(rows);
+    for (size_t c = 0; c < pairs.size(); ++c) {
+        // Not in level order: the store keeps its order of arrival.
+        for (int level : {850, 500}) {
+            p_data f = makeField("k" + std::to_string(c), "s", level, 5, 4, 100, 30, 1, 1,
+                                 [=](int i, int j) { return 287.123456789 * level / 500 + 0.37 * i - 1.1 * j; });
+            f.data[7] = 9999.0;
+            add(f);
+        }
+    }
+    const std::vector<CachedData> before = m_store;
+    writeOutput(output());
+    writeOutput(output("again.nc"));
+
+    NcFile nc(output()), again(output("again.nc"));
+    size_t floatRoundingDiffers = 0;
+    for (size_t c = 0; c < pairs.size(); ++c) {
+        const std::string key = "k" + std::to_string(c) + "_s_";
+        const CSV_FILE* row = CsvFileParser::getInstance()->find(key);
+        ASSERT_NE(row, nullptr);
+        const std::string name = "K" + std::to_string(c);
+        const std::vector<float> written = nc.floats(name);
+        ASSERT_EQ(written.size(), 40u) << name;
+        EXPECT_EQ(again.floats(name), written) << name;
+        const std::vector<p_data>& fields = before[0].at(key);
+        for (size_t k = 0; k < written.size(); ++k) {
+            const double v = fields[k / 20].data[k % 20];
+            // In double: value x amplification + offset, rounded to float once.
+            const float expected =
+                v == 9999.0 ? 9999.0f
+                            : static_cast<float>(v * static_cast<double>(row->amplification) + static_cast<double>(row->offset));
+            EXPECT_EQ(written[k], expected) << name << " at " << k;
+            if (v != 9999.0 && static_cast<float>(v) * row->amplification + row->offset != expected)
+                ++floatRoundingDiffers;
+        }
+    }
+    EXPECT_GT(floatRoundingDiffers, 0u);
+
+    // Values and order of the fields as before the writes.
+    for (const auto& [key, fields] : before[0]) {
+        const std::vector<p_data>& now = m_store[0].at(key);
+        ASSERT_EQ(now.size(), fields.size()) << key;
+        for (size_t i = 0; i < fields.size(); ++i) {
+            EXPECT_EQ(now[i].level, fields[i].level) << key;
+            EXPECT_EQ(now[i].data, fields[i].data) << key << " level " << fields[i].level;
+        }
+    }
+}
+
 TEST_F(WriterTest, FieldsOfAnotherForecastTimeFillOnlyAnEmptyFirstSlice)
 {
     useTable({{"t", "s", "", "T", "500;850"}, {"r", "s", "", "R", "500;850"}});

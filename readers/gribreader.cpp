@@ -3,6 +3,7 @@
 #include "logging/fatal.h"
 #include "logging/qlogger.h"
 #include "readers/compressed.h"
+#include "readers/gribdamage.h"
 #include "table/csvfileparser.h"
 #include "table/tableformat.h"
 
@@ -24,311 +25,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The product magics ecCodes takes a GRIB handle from; it reads the first
-// one it meets after the current position, whatever follows.
-bool isMagic(const unsigned char* p)
-{
-    return std::memcmp(p, "GRIB", 4) == 0 || std::memcmp(p, "BUDG", 4) == 0 || std::memcmp(p, "DIAG", 4) == 0 ||
-           std::memcmp(p, "TIDE", 4) == 0;
-}
-
-uint64_t bigEndian32(const unsigned char* p)
-{
-    return uint64_t(p[0]) << 24 | uint64_t(p[1]) << 16 | uint64_t(p[2]) << 8 | p[3];
-}
-
-// The total length the indicator section of a GRIB message claims, 0 when it
-// does not tell one: another product, an unknown edition, or the edition-1
-// large-message form, whose length ecCodes works out from the sections.
-uint64_t claimedLength(const unsigned char* head, size_t have)
-{
-    if (have < 8 || std::memcmp(head, "GRIB", 4) != 0)
-        return 0;
-    if (head[7] == 1) {
-        const uint32_t length = uint32_t(head[4]) << 16 | uint32_t(head[5]) << 8 | head[6];
-        return (length & 0x800000u) ? 0 : length;
-    }
-    if (head[7] == 2 && have >= 16) {
-        uint64_t length = 0;
-        for (int i = 8; i < 16; ++i)
-            length = length << 8 | head[i];
-        return length;
-    }
-    return 0;
-}
-
-// Whether a GRIB 2 section may follow another: 1 first, then 2 to 7 in
-// order, where 2, 3 or 4 may start a further field after 7, and the end
-// marker (8) after 7.
-bool mayFollow(int previous, int section)
-{
-    switch (previous) {
-    case 0: return section == 1;
-    case 1: return section == 2 || section == 3;
-    case 7: return section == 2 || section == 3 || section == 4 || section == 8;
-    default: return section == previous + 1 && section <= 7;
-    }
-}
-
-// Bits of a big-endian bit stream, as GRIB packs its numbers.
-class BitReader {
-public:
-    BitReader(const unsigned char* data, uint64_t size) : m_data(data), m_bits(size * 8) {}
-    // `width` bits (at most 32) from the current position; false past the end.
-    bool take(unsigned width, uint64_t& value)
-    {
-        if (width > 32 || m_pos + width > m_bits)
-            return false;
-        value = 0;
-        for (unsigned i = 0; i < width; ++i, ++m_pos)
-            value = value << 1 | ((m_data[m_pos / 8] >> (7 - m_pos % 8)) & 1u);
-        return true;
-    }
-    bool skip(uint64_t bits)
-    {
-        if (bits > m_bits - m_pos)
-            return false;
-        m_pos += bits;
-        return true;
-    }
-    void toOctet() { m_pos = std::min(m_bits, (m_pos + 7) / 8 * 8); }
-    uint64_t left() const { return m_bits - m_pos; }
-
-private:
-    const unsigned char* m_data;
-    uint64_t m_bits;
-    uint64_t m_pos = 0;
-};
-
-// What is wrong with the data section (`data`, after its 5-byte head) of a
-// field packed by groups (data representation templates 5.2 and 5.3, given
-// by section 5 in `packing`); empty when nothing is. ecCodes takes the
-// group count, widths and lengths as they stand and decodes past the
-// section, or past its values, when they do not add up.
-QString groupPackingFault(const std::vector<unsigned char>& packing, const std::vector<unsigned char>& data)
-{
-    const int templateNumber = packing[9] << 8 | packing[10];
-    const uint64_t values = bigEndian32(&packing[5]);
-    const unsigned referenceBits = packing[19];
-    const uint64_t groups = bigEndian32(&packing[31]);
-    const unsigned widthReference = packing[35], widthBits = packing[36];
-    const uint64_t lengthReference = bigEndian32(&packing[37]);
-    const unsigned lengthIncrement = packing[41];
-    const uint64_t lastLength = bigEndian32(&packing[42]);
-    const unsigned lengthBits = packing[46];
-    if (referenceBits > 32 || widthBits > 32 || lengthBits > 32)
-        return QString("packs its groups with fields of more than 32 bits");
-    BitReader bits(data.data(), data.size());
-    if (templateNumber == 3) {
-        const unsigned order = packing[47], octets = packing[48];
-        // Order 0 (as ecCodes writes a field packed again) has no values
-        // ahead of the groups.
-        if (order > 2 || octets > 4)
-            return QString("has spatial differencing of order %1 in %2 octets").arg(order).arg(octets);
-        if (order > 0 && !bits.skip(uint64_t(order + 1) * octets * 8))
-            return QString("ends inside its spatial differencing values");
-    }
-    if (groups == 0 || groups > values)
-        return QString("packs %1 values in %2 groups").arg(values).arg(groups);
-    // The group references, then the widths, then the lengths, each array
-    // starting on an octet.
-    if (!bits.skip(groups * referenceBits))
-        return QString("ends inside its group references");
-    bits.toOctet();
-    const BitReader widthsAt = bits;
-    if (!bits.skip(groups * widthBits))
-        return QString("ends inside its group widths");
-    bits.toOctet();
-    BitReader lengths = bits;
-    if (!bits.skip(groups * lengthBits))
-        return QString("ends inside its group lengths");
-    bits.toOctet();
-    BitReader widths = widthsAt;
-    uint64_t total = 0, packed = 0;
-    for (uint64_t g = 0; g < groups; ++g) {
-        uint64_t width = 0, length = 0;
-        widths.take(widthBits, width);
-        lengths.take(lengthBits, length);
-        width += widthReference;
-        length = g + 1 == groups ? lastLength : lengthReference + length * lengthIncrement;
-        if (width > 32)
-            return QString("has a group of values %1 bits wide").arg(width);
-        total += length;
-        if (total > values)
-            return QString("has groups of more than its %1 values").arg(values);
-        packed += width * length;
-    }
-    if (total != values)
-        return QString("has groups of %1 values, not %2").arg(total).arg(values);
-    if (packed > bits.left())
-        return QString("packs %1 bits of values in %2").arg(packed).arg(bits.left());
-    return QString();
-}
-
-// What is wrong with the message ecCodes would read next from a source of
-// `size` bytes, read from `from` on by `read(offset, buffer, n)` (up to n
-// bytes); empty when nothing is. It catches what ecCodes would take as it
-// stands and then read, write or allocate past its bounds for: a message
-// claiming more bytes than the source holds from its start, a pseudo-GRIB
-// product whose first section is shorter than its own length field, a
-// GRIB 2 message whose sections do not lead in their order to its end
-// marker (ecCodes' multi-field reading then frees a message it goes on
-// reading), and GRIB 2 fields whose value count, bitmap or group packing
-// does not fit their grid and their sections. Offsets in the text are
-// counted from `base`.
-template <typename Read>
-QString nextMessageFault(Read read, uint64_t from, uint64_t size, uint64_t base)
-{
-    // Messages usually follow each other directly: look at 16 bytes first,
-    // and scan further in larger windows only past bytes between messages.
-    constexpr size_t kHead = 16, kWindow = 65536;
-    std::vector<unsigned char> window(kHead);
-    uint64_t start = size;
-    unsigned char head[kHead];
-    size_t have = 0;
-    for (uint64_t pos = from; pos < size && start == size;) {
-        const size_t n = read(pos, window.data(), window.size());
-        if (n < 4)
-            return QString();
-        for (size_t i = 0; i + 4 <= n; ++i) {
-            if (isMagic(&window[i])) {
-                start = pos + i;
-                have = i + kHead <= n ? (std::memcpy(head, &window[i], kHead), kHead) : read(start, head, kHead);
-                break;
-            }
-        }
-        pos += n - 3;  // a magic may straddle two windows
-        if (window.size() < kWindow)
-            window.resize(kWindow);
-    }
-    if (start == size)
-        return QString();
-    const QString at = QString::number(base + start);
-    // The other products start with a 3-byte section length that counts
-    // itself; ecCodes reads one shorter than that to the end of the source
-    // into a small buffer.
-    if (have >= 7 && std::memcmp(head, "GRIB", 4) != 0) {
-        const uint32_t first = uint32_t(head[4]) << 16 | uint32_t(head[5]) << 8 | head[6];
-        if (first < 3)
-            return QString("is damaged: the %1 product at byte %2 has a first section of %3 bytes")
-                .arg(QString::fromLatin1(reinterpret_cast<const char*>(head), 4), at)
-                .arg(first);
-        return QString();
-    }
-    const uint64_t claimed = claimedLength(head, have);
-    if (claimed == 0)
-        return QString();
-    if (claimed > size - start)
-        return QString("is cut short: the GRIB message at byte %1 claims %2 bytes, only %3 are left")
-            .arg(at)
-            .arg(claimed)
-            .arg(size - start);
-    if (head[7] != 2)
-        return QString();
-
-    // Walk the sections: each starts with its length (4 bytes) and number.
-    const uint64_t end = start + claimed;
-    uint64_t pos = start + kHead;
-    int previous = 0;
-    int field = 0;
-    bool bitmapDefined = false;
-    uint64_t points = 0;                 // of the grid of the last section 3
-    std::vector<unsigned char> packing;  // the first 49 octets of the last section 5
-    for (;;) {
-        unsigned char section[5];
-        const size_t got = read(pos, section, end - pos < 5 ? end - pos : 5);
-        if (got >= 4 && std::memcmp(section, "7777", 4) == 0 && pos + 4 == end) {
-            if (mayFollow(previous, 8))
-                return QString();
-            return QString("is damaged: the GRIB message at byte %1 ends after section %2").arg(at).arg(previous);
-        }
-        if (got < 5)
-            return QString("is damaged: the sections of the GRIB message at byte %1 do not end with its end marker "
-                           "at byte %2")
-                .arg(at)
-                .arg(base + end - 4);
-        const uint64_t length = bigEndian32(section);
-        const int number = section[4];
-        if (!mayFollow(previous, number))
-            return QString("is damaged: the GRIB message at byte %1 has section %2 after section %3 at byte %4")
-                .arg(at)
-                .arg(number)
-                .arg(previous)
-                .arg(base + pos);
-        if (length < 5 || length > end - 4 - pos)
-            return QString("is damaged: section %1 of the GRIB message at byte %2 claims %3 bytes, past the "
-                           "message's end")
-                .arg(number)
-                .arg(at)
-                .arg(length);
-        switch (number) {
-        case 3: {
-            // The grid's points, which the fields up to the next grid cover.
-            unsigned char count[4];
-            points = length >= 10 && read(pos + 6, count, 4) == 4 ? bigEndian32(count) : 0;
-            break;
-        }
-        case 4:
-            ++field;
-            break;
-        case 5: {
-            packing.assign(std::min<uint64_t>(length, 49), 0);
-            if (read(pos, packing.data(), packing.size()) != packing.size())
-                packing.clear();
-            // ecCodes sizes the values by this count before it reads them.
-            const uint64_t values = packing.size() >= 9 ? bigEndian32(&packing[5]) : 0;
-            if (points > 0 && values > points)
-                return QString("is damaged: field %1 of the GRIB message at byte %2 codes %3 values for %4 points")
-                    .arg(field)
-                    .arg(at)
-                    .arg(values)
-                    .arg(points);
-            break;
-        }
-        case 6: {
-            // ecCodes reads a bitmap bit for every point of the grid, however
-            // short the section, and copies the bitmap of an earlier field
-            // (indicator 254) of another size over the message when there is
-            // none.
-            unsigned char indicator = 255;
-            if (length < 6 || read(pos + 5, &indicator, 1) != 1)
-                break;
-            if (indicator == 254 && !bitmapDefined)
-                return QString("is damaged: field %1 of the GRIB message at byte %2 takes the bitmap of an earlier "
-                               "field, and no earlier field has one")
-                    .arg(field)
-                    .arg(at);
-            if (indicator == 0 && (length - 6) * 8 < points)
-                return QString("is damaged: the bitmap of field %1 of the GRIB message at byte %2 holds %3 bits "
-                               "for %4 points")
-                    .arg(field)
-                    .arg(at)
-                    .arg((length - 6) * 8)
-                    .arg(points);
-            bitmapDefined = bitmapDefined || indicator == 0;
-            break;
-        }
-        case 7: {
-            // Fields packed by groups: the section must hold what its groups need.
-            const int templateNumber = packing.size() >= 47 ? packing[9] << 8 | packing[10] : -1;
-            if ((templateNumber == 2 || (templateNumber == 3 && packing.size() >= 49)) && length > 5) {
-                std::vector<unsigned char> data(length - 5);
-                const QString fault = read(pos + 5, data.data(), data.size()) == data.size()
-                                          ? groupPackingFault(packing, data)
-                                          : QString();
-                if (!fault.isEmpty())
-                    return QString("is damaged: field %1 of the GRIB message at byte %2 %3").arg(field).arg(at, fault);
-            }
-            break;
-        }
-        default:
-            break;
-        }
-        pos += length;
-        previous = number;
-    }
-}
 
 // The input ecCodes is reading, for the message of one of its own checks
 // failing: it would abort the process, and ends the run as any message it
@@ -443,13 +139,13 @@ private:
     // stops.
     bool nextIsSound()
     {
-        QString fault;
+        std::string fault;
         if (m_source == FromFile) {
             const int fd = fileno(m_file);
             const off_t at = ftello(m_file);
             if (at < 0)
                 return true;
-            fault = nextMessageFault(
+            fault = gribMessageFault(
                 [fd](uint64_t offset, unsigned char* buffer, size_t n) -> size_t {
                     const ssize_t got = pread(fd, buffer, n, static_cast<off_t>(offset));
                     return got > 0 ? static_cast<size_t>(got) : 0;
@@ -458,7 +154,7 @@ private:
         } else {
             const unsigned char* next = m_next;
             const size_t left = m_left;
-            fault = nextMessageFault(
+            fault = gribMessageFault(
                 [next, left](uint64_t offset, unsigned char* buffer, size_t n) -> size_t {
                     const size_t got = offset < left ? std::min<uint64_t>(n, left - offset) : 0;
                     if (got > 0)
@@ -467,10 +163,11 @@ private:
                 },
                 0, m_left, static_cast<uint64_t>(m_next - m_buffer.data()));
         }
-        if (fault.isEmpty())
+        if (fault.empty())
             return true;
         if (!m_damaged)
-            throw FatalError(255, QString("[READGIRB] %1 %2").arg(m_fileName, fault), KV_HERE);
+            throw FatalError(255, QString("[READGIRB] %1 %2").arg(m_fileName, QString::fromStdString(fault)),
+                             KV_HERE);
         return false;
     }
 

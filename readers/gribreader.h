@@ -3,6 +3,7 @@
 #pragma once
 
 #include "model/basereader.h"
+#include "readers/areacut.h"
 
 #include <string>
 #include <vector>
@@ -22,13 +23,7 @@ public:
     static std::vector<unsigned char> readGz(const std::string& path, int* count);
     static std::vector<unsigned char> readbz2(const std::string& path, int* count);
 
-    // Places the points of a message on the regular grid spanning `area`
-    // (start longitude, start latitude, end longitude, end latitude) with
-    // spacings dx and dy: each point goes to its nearest cell, a later point
-    // replacing an earlier one. Cells no point reaches hold `fill`. A point
-    // whose longitude misses the area is tried 360 degrees east and west.
-    // False, with nothing appended, when the area gives no cells or more
-    // than kMaxCells.
+    // Places the points of a message on the table's area: placeOnArea.
     static bool dataConvert(const std::vector<double>& lon, const std::vector<double>& lat,
                             const std::vector<double>& values, std::vector<double>& outLon,
                             std::vector<double>& outLat, std::vector<double>& outValues,
@@ -38,7 +33,7 @@ public:
     static void trim(std::string& text);
 
     // Largest area grid accepted, in cells.
-    static constexpr long long kMaxCells = 1LL << 28;
+    static constexpr long long kMaxCells = kMaxAreaCells;
     // Largest message accepted, in points.
     static constexpr long kMaxPoints = 1L << 28;
 

@@ -3,6 +3,8 @@
 #include "logging/fatal.h"
 #include "logging/qlogger.h"
 #include "readers/compressed.h"
+#include "readers/gribidentity.h"
+#include "readers/gribkeys.h"
 #include "readers/gribmessages.h"
 #include "table/csvfileparser.h"
 #include "table/tableformat.h"
@@ -10,113 +12,11 @@
 #include <QSaveFile>
 #include <QTextStream>
 
-#include <grib_api.h>
-
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 namespace {
-
-// A key read that must succeed: a failure ends the process with ecCodes'
-// message naming the key.
-void need(int err, const char* what, const char* key, const QString& fileName)
-{
-    if (err != 0)
-        throw FatalError(255,
-                         QString("ecCodes: %1 \"%2\" failed: %3")
-                             .arg(what, key, QString::fromLatin1(grib_get_error_message(err))),
-                         KV_HERE, "file: " + fileName);
-}
-
-// A text key of any length.
-int getText(grib_handle* h, const char* key, std::string& out)
-{
-    std::vector<char> buffer(128);
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        size_t length = buffer.size();
-        const int err = grib_get_string(h, key, buffer.data(), &length);
-        if (err == GRIB_BUFFER_TOO_SMALL || err == GRIB_ARRAY_TOO_SMALL) {
-            size_t needed = 0;
-            if (grib_get_length(h, key, &needed) != 0 || needed < buffer.size())
-                needed = buffer.size();
-            buffer.resize(needed * 2 + 1);
-            continue;
-        }
-        if (err != 0) {
-            out.clear();
-            return err;
-        }
-        out.assign(buffer.data(), strnlen(buffer.data(), std::min(length, buffer.size())));
-        return 0;
-    }
-    out.clear();
-    return GRIB_BUFFER_TOO_SMALL;
-}
-
-std::string needText(grib_handle* h, const char* key, const QString& fileName)
-{
-    std::string value;
-    need(getText(h, key, value), "reading", key, fileName);
-    return value;
-}
-
-std::string optionalText(grib_handle* h, const char* key)
-{
-    std::string value;
-    getText(h, key, value);
-    return value;
-}
-
-// A grid's number of rows or columns; -1 when the message has none (a
-// reduced grid's missing Ni, spectral data).
-long gridDimension(grib_handle* h, const char* key)
-{
-    int err = 0;
-    long value = 0;
-    if (grib_is_missing(h, key, &err) != 0 || err != 0 || grib_get_long(h, key, &value) != 0)
-        return -1;
-    return value;
-}
-
-// Whether a reduced grid lists a row of no points: ecCodes divides the
-// circle by each row's count when it counts the points, and aborts on zero.
-bool hasEmptyReducedRow(grib_handle* h)
-{
-    size_t rows = 0;
-    if (grib_get_size(h, "pl", &rows) != 0 || rows == 0)
-        return false;
-    std::vector<long> pl(rows);
-    if (grib_get_long_array(h, "pl", pl.data(), &rows) != 0)
-        return false;
-    return std::any_of(pl.begin(), pl.begin() + static_cast<std::ptrdiff_t>(std::min(rows, pl.size())),
-                       [](long n) { return n <= 0; });
-}
-
-long needLong(grib_handle* h, const char* key, const QString& fileName)
-{
-    long value = 0;
-    need(grib_get_long(h, key, &value), "reading", key, fileName);
-    return value;
-}
-
-std::string withoutWhiteSpace(const std::string& text)
-{
-    std::string out;
-    for (char c : text)
-        if (!std::isspace(static_cast<unsigned char>(c)))
-            out += c;
-    return out;
-}
-
-std::string trimmedBothEnds(std::string text)
-{
-    CsvFileParser::trimString(text);
-    return text;
-}
 
 // Fields of a generated table cannot hold the separator.
 QString tableField(const std::string& text)
@@ -131,32 +31,77 @@ void logDebug(const QString& message)
     KV_LOG_DEBUG(message);
 }
 
+// The bytes of a decompressed file, for readGz and readbz2.
+std::vector<unsigned char> decompressedBytes(Decompressed d, const std::string& path, int* count)
+{
+    if (count)
+        *count = d.reads;
+    if (!d.opened)
+        KV_LOG_ERROR(QString("[READGIRB] open failed %1").arg(QString::fromStdString(path)));
+    return std::move(d.bytes);
+}
+
+// The record of a message, without its times, values and units.
+p_data recordOf(const GribIdentity& id)
+{
+    p_data record;
+    record.factorShortName = id.shortName;
+    record.factorLongName = id.name;
+    record.level = static_cast<int32_t>(id.level);
+    record.typedoflevels = id.levelType;
+    record.readout = false;
+    record.gribEdition = static_cast<int32_t>(id.edition);
+    record.nameOfFirstFixedSurface = id.surface;
+    record.prop_level_indicator = id.levelIndicator;
+    return record;
+}
+
+// The analysis and forecast times, fill value and member of a message, which
+// raise the run's forecast time and member count.
+void readTimesAndMember(grib_handle* h, const QString& fileName, p_data& record)
+{
+    record.prop_initial_time =
+        gribkeys::needText(h, "dataDate", fileName) + gribkeys::needText(h, "dataTime", fileName);
+
+    long forecastTime = -1;
+    if (grib_get_long(h, "forecastTime", &forecastTime) != 0 || forecastTime < 0)
+        forecastTime = -1;
+    record.forecastTime = forecastTime;
+    g_forcastTime = std::max<int64_t>(g_forcastTime, forecastTime);
+
+    double missing = 0;
+    record.prop_fillValue = grib_get_double(h, "missingValue", &missing) == 0 ? static_cast<float>(missing) : 1e20f;
+
+    long member = 0;
+    if (grib_get_long(h, "perturbationNumber", &member) != 0)
+        member = 0;
+    record.perturbationNumber = member;
+    // Only members the store can hold count towards the slots in use.
+    if (member >= 0 && member < kMemberSlots)
+        g_collect_number = std::max<int32_t>(g_collect_number, static_cast<int32_t>(member));
+}
+
+void tableFailure(const QString& tableFile)
+{
+    std::printf("read vexa.csv file failure:%s\n", tableFile.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 void gribReader::trim(std::string& text)
 {
-    const size_t last = text.find_last_not_of(' ');
-    text.erase(last == std::string::npos ? 0 : last + 1);
+    gribkeys::trimTrailingBlanks(text);
 }
 
 std::vector<unsigned char> gribReader::readGz(const std::string& path, int* count)
 {
-    Decompressed d = gunzipFile(QString::fromStdString(path));
-    if (count)
-        *count = d.reads;
-    if (!d.opened)
-        KV_LOG_ERROR(QString("[READGIRB] open failed %1").arg(QString::fromStdString(path)));
-    return std::move(d.bytes);
+    return decompressedBytes(gunzipFile(QString::fromStdString(path)), path, count);
 }
 
 std::vector<unsigned char> gribReader::readbz2(const std::string& path, int* count)
 {
-    Decompressed d = bunzip2File(QString::fromStdString(path));
-    if (count)
-        *count = d.reads;
-    if (!d.opened)
-        KV_LOG_ERROR(QString("[READGIRB] open failed %1").arg(QString::fromStdString(path)));
-    return std::move(d.bytes);
+    return decompressedBytes(bunzip2File(QString::fromStdString(path)), path, count);
 }
 
 bool gribReader::dataConvert(const std::vector<double>& lon, const std::vector<double>& lat,
@@ -169,7 +114,6 @@ bool gribReader::dataConvert(const std::vector<double>& lon, const std::vector<d
 
 bool gribReader::readFile(QString fileName)
 {
-    CsvFileParser* table = CsvFileParser::getInstance();
     GribMessages messages(fileName);
     bool complete = !messages.incomplete();
 
@@ -177,145 +121,8 @@ bool gribReader::readFile(QString fileName)
     while (GribHandle h = messages.next()) {
         ++messageCount;
         ++m_tally.units;
-        p_data record;
-
-        std::string name = needText(h.get(), "name", fileName);
-        trim(name);
-        const std::string parameterName = optionalText(h.get(), "parameterName");
-        std::string shortName = optionalText(h.get(), "shortName");
-        trim(shortName);
-
-        if (hasEmptyReducedRow(h.get())) {
-            reportProblem(QString("[READGIRB] %1 in %2 has a reduced grid with a row of no points; the message is "
-                                  "skipped")
-                              .arg(QString::fromStdString(shortName), fileName),
-                          KV_HERE);
+        if (!readMessage(h.get(), fileName))
             complete = false;
-            continue;
-        }
-        long numberOfPoints = 0;
-        if (grib_get_long(h.get(), "numberOfPoints", &numberOfPoints) != 0) {
-            std::printf("lalal\n");
-            continue;
-        }
-        if (numberOfPoints < 1 || numberOfPoints > kMaxPoints) {
-            reportProblem(QString("[READGIRB] %1 in %2 has %3 points; the message is skipped")
-                              .arg(QString::fromStdString(shortName), fileName)
-                              .arg(numberOfPoints),
-                          KV_HERE);
-            complete = false;
-            continue;
-        }
-        // ecCodes sizes its coordinate arrays by the grid's rows and columns
-        // before it compares them with the number of points, and steps
-        // through a grid of no rows or columns past its arrays.
-        const long rows = gridDimension(h.get(), "Nj"), columns = gridDimension(h.get(), "Ni");
-        if (rows == 0 || columns == 0 || rows > numberOfPoints || columns > numberOfPoints) {
-            reportProblem(QString("[READGIRB] %1 in %2 has a grid of %3 x %4 but %5 points; the message is skipped")
-                              .arg(QString::fromStdString(shortName), fileName)
-                              .arg(columns)
-                              .arg(rows)
-                              .arg(numberOfPoints),
-                          KV_HERE);
-            complete = false;
-            continue;
-        }
-
-        need(grib_set_double(h.get(), "missingValue", 9999.0), "setting", "missingValue", fileName);
-
-        const long edition = needLong(h.get(), "editionNumber", fileName);
-        const std::string levelType = optionalText(h.get(), "indicatorOfTypeOfLevel");
-        std::string surface;
-        if (edition == 2) {
-            surface = needText(h.get(), "nameOfFirstFixedSurface", fileName);
-            trim(surface);
-        } else if (edition == 1) {
-            record.prop_level_indicator =
-                static_cast<int32_t>(needLong(h.get(), "indicatorOfTypeOfLevel", fileName));
-        } else {
-            continue;
-        }
-
-        needText(h.get(), "level", fileName);
-        const long level = needLong(h.get(), "level", fileName);
-        const long nx = needLong(h.get(), "Nx", fileName);
-        needLong(h.get(), "Ny", fileName);
-
-        record.prop_initial_time =
-            needText(h.get(), "dataDate", fileName) + needText(h.get(), "dataTime", fileName);
-
-        long forecastTime = -1;
-        if (grib_get_long(h.get(), "forecastTime", &forecastTime) != 0 || forecastTime < 0)
-            forecastTime = -1;
-        record.forecastTime = forecastTime;
-        g_forcastTime = std::max<int64_t>(g_forcastTime, forecastTime);
-
-        double missing = 0;
-        record.prop_fillValue =
-            grib_get_double(h.get(), "missingValue", &missing) == 0 ? static_cast<float>(missing) : 1e20f;
-
-        long member = 0;
-        if (grib_get_long(h.get(), "perturbationNumber", &member) != 0)
-            member = 0;
-        record.perturbationNumber = member;
-        // Only members the store can hold count towards the slots in use.
-        if (member >= 0 && member < kMemberSlots)
-            g_collect_number = std::max<int32_t>(g_collect_number, static_cast<int32_t>(member));
-
-        const size_t n = static_cast<size_t>(numberOfPoints);
-        m_lats.resize(n);
-        m_lons.resize(n);
-        m_values.resize(n);
-        need(grib_get_data(h.get(), m_lats.data(), m_lons.data(), m_values.data()), "decoding",
-             "values", fileName);
-        record.prop_units = needText(h.get(), "units", fileName);
-
-        record.factorShortName = shortName;
-        record.factorLongName = name;
-        record.level = static_cast<int32_t>(level);
-        record.typedoflevels = levelType;
-        record.readout = false;
-        record.gribEdition = static_cast<int32_t>(edition);
-        record.nameOfFirstFixedSurface = trimmedBothEnds(surface);
-        if (name == "unknown") {
-            record.factorShortName = withoutWhiteSpace(parameterName);
-            record.factorLongName = record.factorShortName;
-        }
-
-        const std::string key = variableKey(record);
-        m_tally.offered(key);
-        const QString qShortName = QString::fromStdString(record.factorShortName);
-        const QString qKey = QString::fromStdString(key);
-        if (!table->find(key)) {
-            logDebug(QString("[READGIRB] skip %1").arg(qShortName));
-            logDebug(QString("[READGIRB] RE KEY %1").arg(qKey));
-            continue;
-        }
-        logDebug(QString("[READGIRB] read %1").arg(qShortName));
-        logDebug(QString("[READGIRB] RE KEY %1").arg(qKey));
-
-        const float dx = nx >= 2 && nx <= numberOfPoints
-                             ? static_cast<float>((m_lons[n - 1] - m_lons[0]) / static_cast<double>(nx - 1))
-                             : 0.0f;
-        // A grid scanned westward has a negative step; its cells are the same.
-        const float step = std::fabs(dx);
-        if (!(step > 0.0f) || !std::isfinite(step) ||
-            !dataConvert(m_lons, m_lats, m_values, record.lon, record.lat, record.data, table->m_area,
-                         step, step, record.prop_fillValue)) {
-            const QString message =
-                QString("[READGIRB] %1 in %2 cannot be placed on the table's area (step %3 degrees); "
-                        "the message is skipped")
-                    .arg(qKey, fileName)
-                    .arg(static_cast<double>(dx));
-            KV_LOG_ERROR(message);
-            std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-            complete = false;
-            continue;
-        }
-        record.dimDx = spacingCodeOf(step);
-        std::fflush(stdout);
-        record.isFi = false;
-        insertRecord(std::move(record), m_cache);
     }
     if (messageCount == 0 && !messages.incomplete()) {
         reportProblem(QString("[READGIRB] %1 holds no GRIB message").arg(fileName), KV_HERE);
@@ -325,52 +132,160 @@ bool gribReader::readFile(QString fileName)
     return complete;
 }
 
+bool gribReader::readMessage(grib_handle* h, const QString& fileName)
+{
+    // A message ecCodes cannot even name (an edition it knows only in part)
+    // ends the run before anything else is asked of it.
+    gribkeys::needText(h, "name", fileName);
+    long points = 0;
+    const Decoding decoding = checkDecoding(h, fileName, points);
+    if (decoding != Decoding::Possible)
+        return decoding == Decoding::Skipped;
+    gribkeys::need(grib_set_double(h, "missingValue", 9999.0), "setting", "missingValue", fileName);
+
+    GribIdentity id;
+    if (!readGribIdentity(h, fileName, GribNaming::Conversion, id))
+        return true;
+    const long nx = gribkeys::needLong(h, "Nx", fileName);
+    gribkeys::needLong(h, "Ny", fileName);
+    p_data record = recordOf(id);
+    readTimesAndMember(h, fileName, record);
+    decodeValues(h, fileName, points);
+    record.prop_units = gribkeys::needText(h, "units", fileName);
+    return fileOnArea(std::move(record), nx, fileName);
+}
+
+gribReader::Decoding gribReader::checkDecoding(grib_handle* h, const QString& fileName, long& points)
+{
+    std::string shortName = gribkeys::optionalText(h, "shortName");
+    gribkeys::trimTrailingBlanks(shortName);
+    const QString qShortName = QString::fromStdString(shortName);
+    if (gribkeys::hasEmptyReducedRow(h)) {
+        reportProblem(QString("[READGIRB] %1 in %2 has a reduced grid with a row of no points; the message is "
+                              "skipped")
+                          .arg(qShortName, fileName),
+                      KV_HERE);
+        return Decoding::Refused;
+    }
+    if (grib_get_long(h, "numberOfPoints", &points) != 0) {
+        std::printf("lalal\n");
+        return Decoding::Skipped;
+    }
+    if (points < 1 || points > kMaxPoints) {
+        reportProblem(
+            QString("[READGIRB] %1 in %2 has %3 points; the message is skipped").arg(qShortName, fileName).arg(points),
+            KV_HERE);
+        return Decoding::Refused;
+    }
+    // ecCodes sizes its coordinate arrays by the grid's rows and columns
+    // before it compares them with the number of points, and steps through
+    // a grid of no rows or columns past its arrays.
+    const long rows = gribkeys::gridDimension(h, "Nj"), columns = gribkeys::gridDimension(h, "Ni");
+    if (rows == 0 || columns == 0 || rows > points || columns > points) {
+        reportProblem(QString("[READGIRB] %1 in %2 has a grid of %3 x %4 but %5 points; the message is skipped")
+                          .arg(qShortName, fileName)
+                          .arg(columns)
+                          .arg(rows)
+                          .arg(points),
+                      KV_HERE);
+        return Decoding::Refused;
+    }
+    return Decoding::Possible;
+}
+
+void gribReader::decodeValues(grib_handle* h, const QString& fileName, long points)
+{
+    const size_t n = static_cast<size_t>(points);
+    m_lats.resize(n);
+    m_lons.resize(n);
+    m_values.resize(n);
+    gribkeys::need(grib_get_data(h, m_lats.data(), m_lons.data(), m_values.data()), "decoding", "values", fileName);
+}
+
+bool gribReader::fileOnArea(p_data record, long nx, const QString& fileName)
+{
+    CsvFileParser* table = CsvFileParser::getInstance();
+    const std::string key = variableKey(record);
+    m_tally.offered(key);
+    const QString qShortName = QString::fromStdString(record.factorShortName);
+    const QString qKey = QString::fromStdString(key);
+    if (!table->find(key)) {
+        logDebug(QString("[READGIRB] skip %1").arg(qShortName));
+        logDebug(QString("[READGIRB] RE KEY %1").arg(qKey));
+        return true;
+    }
+    logDebug(QString("[READGIRB] read %1").arg(qShortName));
+    logDebug(QString("[READGIRB] RE KEY %1").arg(qKey));
+
+    const long points = static_cast<long>(m_lons.size());
+    const float dx = nx >= 2 && nx <= points
+                         ? static_cast<float>((m_lons.back() - m_lons.front()) / static_cast<double>(nx - 1))
+                         : 0.0f;
+    // A grid scanned westward has a negative step; its cells are the same.
+    const float step = std::fabs(dx);
+    if (!(step > 0.0f) || !std::isfinite(step) ||
+        !placeOnArea(m_lons, m_lats, m_values, record.lon, record.lat, record.data, table->m_area, step, step,
+                     record.prop_fillValue)) {
+        const QString message = QString("[READGIRB] %1 in %2 cannot be placed on the table's area (step %3 degrees); "
+                                        "the message is skipped")
+                                    .arg(qKey, fileName)
+                                    .arg(static_cast<double>(dx));
+        KV_LOG_ERROR(message);
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        return false;
+    }
+    record.dimDx = spacingCodeOf(step);
+    std::fflush(stdout);
+    record.isFi = false;
+    insertRecord(std::move(record), m_cache);
+    return true;
+}
+
 bool gribReader::fileProbe(QString fileName, QString tableFile)
+{
+    const bool whole = probeMessages(fileName);
+    if (!writeTable(tableFile))
+        return false;
+    if (!whole) {
+        std::fprintf(stderr, "%s could not be read whole; the table lists what was read\n",
+                     fileName.toLocal8Bit().constData());
+        return false;
+    }
+    return true;
+}
+
+bool gribReader::probeMessages(const QString& fileName)
 {
     GribMessages messages(fileName);
     std::printf("lala%d\n", messages.traceNumber());
 
     while (GribHandle h = messages.next()) {
-        std::string shortName = optionalText(h.get(), "shortName");
-        trim(shortName);
-        std::string name = needText(h.get(), "name", fileName);
-        std::printf("name:%s\n", name.c_str());
-        trim(name);
-
-        const long edition = needLong(h.get(), "editionNumber", fileName);
-        const std::string parameterName = optionalText(h.get(), "parameterName");
-        std::string surface;
-        if (edition == 2) {
-            surface = needText(h.get(), "nameOfFirstFixedSurface", fileName);
-            trim(surface);
-        }
-        const std::string levelType = optionalText(h.get(), "indicatorOfTypeOfLevel");
-        needText(h.get(), "level", fileName);
-        const long level = needLong(h.get(), "level", fileName);
-
-        if (name == "unknown" || name.empty()) {
-            shortName = withoutWhiteSpace(parameterName);
-            std::printf("pname:%s\n", parameterName.c_str());
-        }
-
+        GribIdentity id;
+        if (!readGribIdentity(h.get(), fileName, GribNaming::Table, id))
+            continue;
         prob_data p;
-        p.factorShortName = shortName;
-        p.factorLongName = name;
-        p.nameOfFirstFixedSurface = edition == 2 ? trimmedBothEnds(surface) : std::string();
-        p.units = needText(h.get(), "units", fileName);
-        p.indicatorOfTypeOfLevel = levelType;
-        p.leves = static_cast<int32_t>(level);
-
-        m_prob[trimmedBothEnds(shortName) + "_" + p.nameOfFirstFixedSurface].push_back(std::move(p));
+        p.factorShortName = id.shortName;
+        p.factorLongName = id.name;
+        p.nameOfFirstFixedSurface = id.surface;
+        p.units = gribkeys::needText(h.get(), "units", fileName);
+        p.indicatorOfTypeOfLevel = id.levelType;
+        p.leves = static_cast<int32_t>(id.level);
+        // Grouped by short name, blanks removed at both ends, and surface.
+        std::string group = id.shortName;
+        CsvFileParser::trimString(group);
+        m_prob[group + "_" + p.nameOfFirstFixedSurface].push_back(std::move(p));
     }
     std::fflush(stdout);
+    return !messages.incomplete();
+}
 
+bool gribReader::writeTable(const QString& tableFile) const
+{
     // Written through a save file: an existing table is replaced only by a
     // complete new one.
     QSaveFile file(tableFile);
     if (!file.open(QIODevice::WriteOnly)) {
-        std::printf("read vexa.csv file failure:%s\n", tableFile.toLocal8Bit().constData());
-        std::fflush(stdout);
+        tableFailure(tableFile);
         return false;
     }
     QTextStream out(&file);
@@ -392,13 +307,7 @@ bool gribReader::fileProbe(QString fileName, QString tableFile)
     }
     out.flush();
     if (out.status() != QTextStream::Ok || !file.commit()) {
-        std::printf("read vexa.csv file failure:%s\n", tableFile.toLocal8Bit().constData());
-        std::fflush(stdout);
-        return false;
-    }
-    if (messages.incomplete()) {
-        std::fprintf(stderr, "%s could not be read whole; the table lists what was read\n",
-                     fileName.toLocal8Bit().constData());
+        tableFailure(tableFile);
         return false;
     }
     return true;

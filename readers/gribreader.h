@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+struct grib_handle;
+
 class gribReader : public baseReader {
 public:
     // Files every message of the file that the loaded table has a row for,
@@ -40,6 +42,24 @@ public:
     probeData m_prob;
 
 private:
+    // Reads one message into the store. False when it had to be skipped as
+    // unusable (said on standard error).
+    bool readMessage(grib_handle* h, const QString& fileName);
+    // Whether ecCodes can decode the message's values; `points` receives
+    // their number.
+    enum class Decoding { Possible, Skipped, Refused };
+    Decoding checkDecoding(grib_handle* h, const QString& fileName, long& points);
+    // The message's values, with their coordinates, into the working arrays.
+    void decodeValues(grib_handle* h, const QString& fileName, long points);
+    // Files the record of a message whose key has a table row, cut to the
+    // table's area. False when it cannot be placed on the area.
+    bool fileOnArea(p_data record, long nx, const QString& fileName);
+
+    // Table generation: files the identity of every message in m_prob;
+    // false when the input could not be read whole.
+    bool probeMessages(const QString& fileName);
+    bool writeTable(const QString& tableFile) const;
+
     // Working arrays of one message, reused from message to message.
     std::vector<double> m_lats;
     std::vector<double> m_lons;

@@ -3,9 +3,12 @@
 #pragma once
 
 #include "model/basereader.h"
+#include "readers/areacut.h"
 
 #include <string>
 #include <vector>
+
+struct grib_handle;
 
 class gribReader : public baseReader {
 public:
@@ -22,13 +25,7 @@ public:
     static std::vector<unsigned char> readGz(const std::string& path, int* count);
     static std::vector<unsigned char> readbz2(const std::string& path, int* count);
 
-    // Places the points of a message on the regular grid spanning `area`
-    // (start longitude, start latitude, end longitude, end latitude) with
-    // spacings dx and dy: each point goes to its nearest cell, a later point
-    // replacing an earlier one. Cells no point reaches hold `fill`. A point
-    // whose longitude misses the area is tried 360 degrees east and west.
-    // False, with nothing appended, when the area gives no cells or more
-    // than kMaxCells.
+    // Places the points of a message on the table's area: placeOnArea.
     static bool dataConvert(const std::vector<double>& lon, const std::vector<double>& lat,
                             const std::vector<double>& values, std::vector<double>& outLon,
                             std::vector<double>& outLat, std::vector<double>& outValues,
@@ -38,13 +35,31 @@ public:
     static void trim(std::string& text);
 
     // Largest area grid accepted, in cells.
-    static constexpr long long kMaxCells = 1LL << 28;
+    static constexpr long long kMaxCells = kMaxAreaCells;
     // Largest message accepted, in points.
     static constexpr long kMaxPoints = 1L << 28;
 
     probeData m_prob;
 
 private:
+    // Reads one message into the store. False when it had to be skipped as
+    // unusable (said on standard error).
+    bool readMessage(grib_handle* h, const QString& fileName);
+    // Whether ecCodes can decode the message's values; `points` receives
+    // their number.
+    enum class Decoding { Possible, Skipped, Refused };
+    Decoding checkDecoding(grib_handle* h, const QString& fileName, long& points);
+    // The message's values, with their coordinates, into the working arrays.
+    void decodeValues(grib_handle* h, const QString& fileName, long points);
+    // Files the record of a message whose key has a table row, cut to the
+    // table's area. False when it cannot be placed on the area.
+    bool fileOnArea(p_data record, long nx, const QString& fileName);
+
+    // Table generation: files the identity of every message in m_prob;
+    // false when the input could not be read whole.
+    bool probeMessages(const QString& fileName);
+    bool writeTable(const QString& tableFile) const;
+
     // Working arrays of one message, reused from message to message.
     std::vector<double> m_lats;
     std::vector<double> m_lons;

@@ -33,6 +33,10 @@ if [[ $# -gt 0 ]]; then targets=("$@"); else mapfile -t targets < "$build/fuzzer
 seeds="$build/seeds"
 rm -rf "$seeds"
 ASAN_OPTIONS=detect_leaks=0 "$fuzzers/kelvane-makeseeds" "$seeds"
+# The GRIB damage checks see the bytes ecCodes would be given: the plain
+# GRIB seeds and the GRIB reader's kept regression inputs.
+mkdir -p "$seeds/fuzz_gribdamage"
+cp "$seeds/fuzz_grib"/* tests/fuzz/regressions/fuzz_grib/* "$seeds/fuzz_gribdamage/"
 for t in fuzz_grib fuzz_cpefs fuzz_grapscm; do
   for f in "$seeds/$t"/*; do
     gzip -c "$f" > "$f.gz"
@@ -52,7 +56,10 @@ done
 shared="$root/../shared/data/grib"
 if [[ -d "$shared" ]]; then
   for f in "$shared"/*; do
-    [[ -f "$f" ]] && ln -sf "$f" "$seeds/fuzz_grib/shared-$(basename "$f")"
+    if [[ -f "$f" ]]; then
+      ln -sf "$f" "$seeds/fuzz_grib/shared-$(basename "$f")"
+      ln -sf "$f" "$seeds/fuzz_gribdamage/shared-$(basename "$f")"
+    fi
   done
 fi
 

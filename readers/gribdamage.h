@@ -1,0 +1,26 @@
+// The checks of a GRIB message's bytes before ecCodes is given it: what
+// ecCodes would take as it stands and then read, write or allocate past its
+// bounds for. Standard C++ only, so that the checks can be tested and fuzzed
+// on bytes alone.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// Reads up to `n` bytes at `offset` of a source into `buffer`; returns how
+// many it read (fewer at the source's end, 0 past it or on an error).
+using GribByteReader = std::function<size_t(uint64_t offset, unsigned char* buffer, size_t n)>;
+
+// What is wrong with the message ecCodes would read next from a source of
+// `size` bytes, read from `from` on; empty when nothing is. The next message
+// is the first product magic (GRIB, BUDG, DIAG, TIDE) from `from` on, as
+// ecCodes finds it. Caught are: a message claiming more bytes than the
+// source holds from its start, a pseudo-GRIB product whose first section is
+// shorter than its own length field, a GRIB 2 message whose sections do not
+// lead in their order to its end marker (ecCodes' multi-field reading then
+// frees a message it goes on reading), and GRIB 2 fields whose value count,
+// bitmap or group packing does not fit their grid and their sections.
+// Offsets in the text are counted from `base`.
+std::string gribMessageFault(const GribByteReader& read, uint64_t from, uint64_t size, uint64_t base);

@@ -15,6 +15,11 @@ public:
     // False when the area gives no cells or more than kMaxAreaCells.
     bool define(const float* area, float dx, float dy);
 
+    bool operator==(const AreaGrid& o) const
+    {
+        return m_lon0 == o.m_lon0 && m_lat0 == o.m_lat0 && m_dx == o.m_dx && m_dy == o.m_dy && m_nx == o.m_nx &&
+               m_ny == o.m_ny;
+    }
     long long columns() const { return m_nx; }
     long long rows() const { return m_ny; }
     // The nearest column of a longitude (halves upward), tried as given and

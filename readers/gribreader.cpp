@@ -158,7 +158,7 @@ bool gribReader::readMessage(grib_handle* h, const QString& fileName)
     // A regular grid already found to match ecCodes' coordinates is placed
     // from its definition; any other grid through ecCodes' coordinates,
     // which also teach its definition.
-    const RegularGrid* regular = m_grids.trusted(h);
+    RegularGrid* regular = m_grids.trusted(h);
     if (!regular) {
         decodeValues(h, fileName, points);
         m_grids.learn(h, m_lons, m_lats);

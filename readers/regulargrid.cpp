@@ -116,27 +116,21 @@ std::vector<std::vector<double>> rowCandidates(grib_handle* h, long nj)
     return out;
 }
 
-bool columnsMatch(const std::vector<double>& lons, const std::vector<double>& lon, long ni, long nj)
+// Whether every point's coordinate equals its column's (byColumn) or its
+// row's entry of `axis`.
+bool axisMatches(const std::vector<double>& axis, const std::vector<double>& coordinate, long ni, long nj,
+                 bool byColumn)
 {
     for (long j = 0; j < nj; ++j)
         for (long i = 0; i < ni; ++i)
-            if (lon[static_cast<size_t>(j * ni + i)] != lons[static_cast<size_t>(i)])
-                return false;
-    return true;
-}
-
-bool rowsMatch(const std::vector<double>& lats, const std::vector<double>& lat, long ni, long nj)
-{
-    for (long j = 0; j < nj; ++j)
-        for (long i = 0; i < ni; ++i)
-            if (lat[static_cast<size_t>(j * ni + i)] != lats[static_cast<size_t>(j)])
+            if (coordinate[static_cast<size_t>(j * ni + i)] != axis[static_cast<size_t>(byColumn ? i : j)])
                 return false;
     return true;
 }
 
 }  // namespace
 
-const RegularGrid* RegularGrids::trusted(grib_handle* h)
+RegularGrid* RegularGrids::trusted(grib_handle* h)
 {
     const std::string definition = definitionOf(h);
     if (definition.empty())
@@ -156,43 +150,60 @@ void RegularGrids::learn(grib_handle* h, const std::vector<double>& lon, const s
         lat.size() != lon.size())
         return;
     for (const std::vector<double>& lons : columnCandidates(h, ni)) {
-        if (!columnsMatch(lons, lon, ni, nj))
+        if (!axisMatches(lons, lon, ni, nj, true))
             continue;
         for (const std::vector<double>& lats : rowCandidates(h, nj)) {
-            if (!rowsMatch(lats, lat, ni, nj))
+            if (!axisMatches(lats, lat, ni, nj, false))
                 continue;
-            known.grid = {ni, nj, lons, lats};
+            known.grid.ni = ni;
+            known.grid.nj = nj;
+            known.grid.lons = lons;
+            known.grid.lats = lats;
             known.trusted = true;
             return;
         }
     }
 }
 
-void placeRegular(grib_handle* h, const RegularGrid& grid, const AreaGrid& area, const QString& fileName,
-                  std::vector<double>& values, std::vector<double>& out)
+namespace {
+
+// The points of the grid that land on the area and their cells, in scanning
+// order, so that a later point replaces an earlier one as in placeOnArea;
+// each column and row takes its cell by the same rule as a point there.
+void workOutPlacement(RegularGrid& grid, const AreaGrid& area)
 {
-    // The cell of each column and row: the same rule, point for point, as
-    // placeOnArea applies to every point.
     std::vector<long long> column(static_cast<size_t>(grid.ni)), row(static_cast<size_t>(grid.nj));
     for (long i = 0; i < grid.ni; ++i)
         column[static_cast<size_t>(i)] = area.column(grid.lons[static_cast<size_t>(i)]);
     for (long j = 0; j < grid.nj; ++j)
         row[static_cast<size_t>(j)] = area.row(grid.lats[static_cast<size_t>(j)]);
 
-    // The points that land on the area, in scanning order, so that a later
-    // point replaces an earlier one as there.
-    std::vector<int> points;
-    std::vector<size_t> cells;
+    grid.area = area;
+    grid.points.clear();
+    grid.cells.clear();
     for (long j = 0; j < grid.nj; ++j) {
         if (row[static_cast<size_t>(j)] < 0)
             continue;
         for (long i = 0; i < grid.ni; ++i) {
             if (column[static_cast<size_t>(i)] < 0)
                 continue;
-            points.push_back(static_cast<int>(j * grid.ni + i));
-            cells.push_back(static_cast<size_t>(row[static_cast<size_t>(j)] * area.columns() + column[static_cast<size_t>(i)]));
+            grid.points.push_back(static_cast<int>(j * grid.ni + i));
+            grid.cells.push_back(
+                static_cast<size_t>(row[static_cast<size_t>(j)] * area.columns() + column[static_cast<size_t>(i)]));
         }
     }
+}
+
+}  // namespace
+
+void placeRegular(grib_handle* h, RegularGrid& grid, const AreaGrid& area, const QString& fileName,
+                  std::vector<double>& values, std::vector<double>& out)
+{
+    // Worked out once for the messages of a grid on one area.
+    if (!(grid.area == area))
+        workOutPlacement(grid, area);
+    const std::vector<int>& points = grid.points;
+    const std::vector<size_t>& cells = grid.cells;
 
     // Simple packing without a bitmap gives single values directly.
     std::string packing;

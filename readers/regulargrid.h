@@ -23,6 +23,10 @@ struct RegularGrid {
     long nj = 0;
     std::vector<double> lons;
     std::vector<double> lats;
+    // The area last placed on, the points that land on it and their cells.
+    AreaGrid area;
+    std::vector<int> points;
+    std::vector<size_t> cells;
 };
 
 class RegularGrids {
@@ -30,7 +34,7 @@ public:
     // The message's grid when it is a regular latitude/longitude one whose
     // definition this has already found equal to ecCodes' coordinates, else
     // null.
-    const RegularGrid* trusted(grib_handle* h);
+    RegularGrid* trusted(grib_handle* h);
     // After ecCodes gave the coordinates of every point of the message
     // (lon[k], lat[k]): trusts its definition from now on if one of the ways
     // of working it out gives exactly those.
@@ -47,5 +51,5 @@ private:
 // Decodes the values of a message on a trusted grid at the points that fall
 // on the area (all values where the packing gives no cheaper way) and
 // places them as placeOnArea would. `values` is working space.
-void placeRegular(grib_handle* h, const RegularGrid& grid, const AreaGrid& area, const QString& fileName,
+void placeRegular(grib_handle* h, RegularGrid& grid, const AreaGrid& area, const QString& fileName,
                   std::vector<double>& values, std::vector<double>& out);

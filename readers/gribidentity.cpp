@@ -53,15 +53,29 @@ void nameUnnamed(GribNaming naming, GribIdentity& out)
 
 }  // namespace
 
+GribNames readGribNames(grib_handle* h, const QString& fileName)
+{
+    GribNames names;
+    names.name = gribkeys::needText(h, "name", fileName);
+    names.shortName = gribkeys::optionalText(h, "shortName");
+    return names;
+}
+
 bool readGribIdentity(grib_handle* h, const QString& fileName, GribNaming naming, GribIdentity& out)
 {
+    return readGribIdentity(h, fileName, naming, readGribNames(h, fileName), out);
+}
+
+bool readGribIdentity(grib_handle* h, const QString& fileName, GribNaming naming, const GribNames& names,
+                      GribIdentity& out)
+{
     out = GribIdentity();
-    out.name = gribkeys::needText(h, "name", fileName);
+    out.name = names.name;
     if (naming == GribNaming::Table)
         std::printf("name:%s\n", out.name.c_str());
     gribkeys::trimTrailingBlanks(out.name);
     out.parameterName = gribkeys::optionalText(h, "parameterName");
-    out.shortName = gribkeys::optionalText(h, "shortName");
+    out.shortName = names.shortName;
     gribkeys::trimTrailingBlanks(out.shortName);
 
     if (!readPlace(h, fileName, naming, out))

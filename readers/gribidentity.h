@@ -37,8 +37,20 @@ struct GribIdentity {
     long level = 0;              // "level"
 };
 
+// The message's "name" (which must be readable) and "shortName" (empty when
+// not), trailing blanks kept. ecCodes works both out by searching its
+// parameter tables on every read, so a message's are read once.
+struct GribNames {
+    std::string name;
+    std::string shortName;
+};
+GribNames readGribNames(grib_handle* h, const QString& fileName);
+
 // Reads the identity of the message `h` of `fileName` into `out`. A key that
 // must be readable and is not ends the run (status 255). False, with the
 // message read no further, when it is of an edition the naming does not
 // read.
 bool readGribIdentity(grib_handle* h, const QString& fileName, GribNaming naming, GribIdentity& out);
+// The same with the names already read.
+bool readGribIdentity(grib_handle* h, const QString& fileName, GribNaming naming, const GribNames& names,
+                      GribIdentity& out);

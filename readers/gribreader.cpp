@@ -136,25 +136,23 @@ bool gribReader::readMessage(grib_handle* h, const QString& fileName)
 {
     // A message ecCodes cannot even name (an edition it knows only in part)
     // ends the run before anything else is asked of it.
-    gribkeys::needText(h, "name", fileName);
+    const GribNames names = readGribNames(h, fileName);
     long points = 0;
-    const Decoding decoding = checkDecoding(h, fileName, points);
+    const Decoding decoding = checkDecoding(h, fileName, names.shortName, points);
     if (decoding != Decoding::Possible)
         return decoding == Decoding::Skipped;
     gribkeys::need(grib_set_double(h, "missingValue", 9999.0), "setting", "missingValue", fileName);
 
     GribIdentity id;
-    if (!readGribIdentity(h, fileName, GribNaming::Conversion, id))
+    if (!readGribIdentity(h, fileName, GribNaming::Conversion, names, id))
         return true;
     const long nx = gribkeys::needLong(h, "Nx", fileName);
     gribkeys::needLong(h, "Ny", fileName);
     p_data record = recordOf(id);
     readTimesAndMember(h, fileName, record);
-    // Values are decoded only for messages the table keeps.
-    if (!wanted(record)) {
-        gribkeys::needText(h, "units", fileName);
+    // Values (and units) are read only for messages the table keeps.
+    if (!wanted(record))
         return true;
-    }
     // A regular grid already found to match ecCodes' coordinates is placed
     // from its definition; any other grid through ecCodes' coordinates,
     // which also teach its definition.
@@ -175,9 +173,9 @@ bool gribReader::readMessage(grib_handle* h, const QString& fileName)
                       });
 }
 
-gribReader::Decoding gribReader::checkDecoding(grib_handle* h, const QString& fileName, long& points)
+gribReader::Decoding gribReader::checkDecoding(grib_handle* h, const QString& fileName, std::string shortName,
+                                               long& points)
 {
-    std::string shortName = gribkeys::optionalText(h, "shortName");
     gribkeys::trimTrailingBlanks(shortName);
     const QString qShortName = QString::fromStdString(shortName);
     if (gribkeys::hasEmptyReducedRow(h)) {

@@ -48,10 +48,10 @@ private:
     // Reads one message into the store. False when it had to be skipped as
     // unusable (said on standard error).
     bool readMessage(grib_handle* h, const QString& fileName);
-    // Whether ecCodes can decode the message's values; `points` receives
-    // their number.
+    // Whether ecCodes can decode the values of the message named
+    // `shortName`; `points` receives their number.
     enum class Decoding { Possible, Skipped, Refused };
-    Decoding checkDecoding(grib_handle* h, const QString& fileName, long& points);
+    Decoding checkDecoding(grib_handle* h, const QString& fileName, std::string shortName, long& points);
     // The message's values, with their coordinates, into the working arrays.
     void decodeValues(grib_handle* h, const QString& fileName, long points);
     // Whether the table has a row for the record's key (logged, and counted

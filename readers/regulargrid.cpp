@@ -1,10 +1,12 @@
 #include "readers/regulargrid.h"
 
 #include "readers/gribkeys.h"
+#include "readers/simplepacking.h"
 
 #include <grib_api.h>
 
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 
 namespace {
@@ -196,6 +198,23 @@ void workOutPlacement(RegularGrid& grid, const AreaGrid& area)
 
 }  // namespace
 
+namespace {
+
+// Trusts the grid's own unpacking when it gives ecCodes' values at every
+// point of the area.
+void checkOwnUnpacking(grib_handle* h, RegularGrid& grid, const QString& fileName, const std::vector<double>& own)
+{
+    std::vector<double> all(static_cast<size_t>(grid.ni) * static_cast<size_t>(grid.nj));
+    size_t n = all.size();
+    gribkeys::need(grib_get_double_array(h, "values", all.data(), &n), "decoding", "values", fileName);
+    bool same = n == all.size();
+    for (size_t k = 0; same && k < grid.points.size(); ++k)
+        same = std::memcmp(&all[static_cast<size_t>(grid.points[k])], &own[k], sizeof(double)) == 0;
+    grid.ownUnpacking = same ? RegularGrid::Unpacking::Trusted : RegularGrid::Unpacking::Refused;
+}
+
+}  // namespace
+
 void placeRegular(grib_handle* h, RegularGrid& grid, const AreaGrid& area, const QString& fileName,
                   std::vector<double>& values, std::vector<double>& out)
 {
@@ -205,21 +224,21 @@ void placeRegular(grib_handle* h, RegularGrid& grid, const AreaGrid& area, const
     const std::vector<int>& points = grid.points;
     const std::vector<size_t>& cells = grid.cells;
 
-    // Simple packing without a bitmap gives single values directly.
-    std::string packing;
-    long bitmap = 1;
-    const bool single = gribkeys::getText(h, "packingType", packing) == 0 && packing == "grid_simple" &&
-                        grib_get_long(h, "bitmapPresent", &bitmap) == 0 && bitmap == 0;
-    values.resize(single ? points.size() : static_cast<size_t>(grid.ni) * static_cast<size_t>(grid.nj));
-    if (single) {
-        if (!points.empty())
-            gribkeys::need(grib_get_double_elements(h, "values", points.data(), static_cast<long>(points.size()),
-                                                    values.data()),
-                           "decoding", "values", fileName);
-        for (size_t k = 0; k < points.size(); ++k)
-            out[cells[k]] = values[k];
-        return;
+    // Simple packing without a bitmap is read point by point, once the
+    // first message of the grid packed so has given ecCodes' values.
+    SimplePacking packing;
+    if (grid.ownUnpacking != RegularGrid::Unpacking::Refused &&
+        simplePackingOf(h, static_cast<size_t>(grid.ni) * static_cast<size_t>(grid.nj), packing)) {
+        unpackAt(packing, points, values);
+        if (grid.ownUnpacking == RegularGrid::Unpacking::Unchecked)
+            checkOwnUnpacking(h, grid, fileName, values);
+        if (grid.ownUnpacking == RegularGrid::Unpacking::Trusted) {
+            for (size_t k = 0; k < points.size(); ++k)
+                out[cells[k]] = values[k];
+            return;
+        }
     }
+    values.resize(static_cast<size_t>(grid.ni) * static_cast<size_t>(grid.nj));
     size_t n = values.size();
     gribkeys::need(grib_get_double_array(h, "values", values.data(), &n), "decoding", "values", fileName);
     for (size_t k = 0; k < points.size(); ++k)

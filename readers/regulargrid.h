@@ -27,6 +27,10 @@ struct RegularGrid {
     AreaGrid area;
     std::vector<int> points;
     std::vector<size_t> cells;
+    // Whether values packed the simplest way are read point by point here:
+    // decided on the first such message, by ecCodes' values of it.
+    enum class Unpacking { Unchecked, Trusted, Refused };
+    Unpacking ownUnpacking = Unpacking::Unchecked;
 };
 
 class RegularGrids {

@@ -62,7 +62,10 @@ std::string makeGribMessage(const GribField& f, std::string* error)
         setDouble("missingValue", 9999.0);
         setLong("bitmapPresent", 1);
     }
-    setLong("bitsPerValue", f.bitsPerValue);
+    // A decimal scale leaves the number of bits to the packing.
+    setLong("bitsPerValue", f.decimalScaleFactor != 0 ? 0 : f.bitsPerValue);
+    if (f.decimalScaleFactor != 0)
+        setLong("decimalScaleFactor", f.decimalScaleFactor);
     fail("values", grib_set_double_array(h, "values", f.values.data(), f.values.size()));
 
     const void* message = nullptr;

@@ -22,6 +22,7 @@ struct GribField {
     bool southToNorth = false;
     bool westward = false;  // columns run from east to west
     long bitsPerValue = 24;      // simple packing
+    long decimalScaleFactor = 0; // when not 0: values kept to this many decimals (bitsPerValue unused)
     std::vector<double> values;  // ni * nj, in scanning order; 9999 marks a missing point
 };
 

@@ -34,6 +34,9 @@ public:
     // reading simply stops.
     GribHandle next();
 
+    // Whether handles given out may be kept while further ones are taken.
+    bool severalAtOnce() const { return true; }
+
     // The source's number in the table generation's trace line.
     int traceNumber() const { return m_traceNumber; }
     // The input could not be opened or was damaged.

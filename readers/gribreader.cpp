@@ -16,6 +16,10 @@
 #include <cmath>
 #include <cstdio>
 
+#ifdef _OPENMP
+#include <omp.h>
+#endif
+
 namespace {
 
 // Fields of a generated table cannot hold the separator.
@@ -24,11 +28,6 @@ QString tableField(const std::string& text)
     QString field = QString::fromStdString(text);
     field.replace(',', ' ');
     return field;
-}
-
-void logDebug(const QString& message)
-{
-    KV_LOG_DEBUG(message);
 }
 
 // The bytes of a decompressed file, for readGz and readbz2.
@@ -56,8 +55,7 @@ p_data recordOf(const GribIdentity& id)
     return record;
 }
 
-// The analysis and forecast times, fill value and member of a message, which
-// raise the run's forecast time and member count.
+// The analysis and forecast times, fill value and member of a message.
 void readTimesAndMember(grib_handle* h, const QString& fileName, p_data& record)
 {
     record.prop_initial_time =
@@ -67,7 +65,6 @@ void readTimesAndMember(grib_handle* h, const QString& fileName, p_data& record)
     if (grib_get_long(h, "forecastTime", &forecastTime) != 0 || forecastTime < 0)
         forecastTime = -1;
     record.forecastTime = forecastTime;
-    g_forcastTime = std::max<int64_t>(g_forcastTime, forecastTime);
 
     double missing = 0;
     record.prop_fillValue = grib_get_double(h, "missingValue", &missing) == 0 ? static_cast<float>(missing) : 1e20f;
@@ -76,9 +73,35 @@ void readTimesAndMember(grib_handle* h, const QString& fileName, p_data& record)
     if (grib_get_long(h, "perturbationNumber", &member) != 0)
         member = 0;
     record.perturbationNumber = member;
-    // Only members the store can hold count towards the slots in use.
+}
+
+// A message's times and member raise the run's forecast time and member
+// count; only members the store can hold count towards the slots in use.
+void raiseRunTimesAndMembers(const p_data& record)
+{
+    g_forcastTime = std::max<int64_t>(g_forcastTime, record.forecastTime);
+    const int64_t member = record.perturbationNumber;
     if (member >= 0 && member < kMemberSlots)
         g_collect_number = std::max<int32_t>(g_collect_number, static_cast<int32_t>(member));
+}
+
+// Threads reading messages at once, and which of them this is.
+int readingThreads()
+{
+#ifdef _OPENMP
+    return std::max(1, omp_get_max_threads());
+#else
+    return 1;
+#endif
+}
+
+int readerThread()
+{
+#ifdef _OPENMP
+    return omp_get_thread_num();
+#else
+    return 0;
+#endif
 }
 
 void tableFailure(const QString& tableFile)
@@ -117,13 +140,45 @@ bool gribReader::readFile(QString fileName)
     GribMessages messages(fileName);
     bool complete = !messages.incomplete();
 
+    // Messages are read a few at a time on every thread, and filed in file
+    // order; a fatal condition met taking the next message ends the run
+    // after the messages before it.
+    const int threads = readingThreads();
+    const size_t batch = messages.severalAtOnce() ? static_cast<size_t>(threads) * 4 : 1;
+    std::vector<Work> work(static_cast<size_t>(threads));
+    std::vector<GribHandle> handles;
+    std::vector<Reading> readings;
+    std::exception_ptr ended;
     size_t messageCount = 0;
-    while (GribHandle h = messages.next()) {
-        ++messageCount;
-        ++m_tally.units;
-        if (!readMessage(h.get(), fileName))
-            complete = false;
+    while (!ended) {
+        handles.clear();
+        try {
+            while (handles.size() < batch) {
+                GribHandle h = messages.next();
+                if (!h)
+                    break;
+                handles.push_back(std::move(h));
+            }
+        } catch (...) {
+            ended = std::current_exception();
+        }
+        if (handles.empty())
+            break;
+        readings.assign(handles.size(), Reading());
+        const long count = static_cast<long>(handles.size());
+#pragma omp parallel for schedule(dynamic, 1) num_threads(threads) if (count > 1)
+        for (long k = 0; k < count; ++k)
+            readings[static_cast<size_t>(k)] =
+                readMessage(handles[static_cast<size_t>(k)].get(), fileName, work[static_cast<size_t>(readerThread())]);
+        for (Reading& reading : readings) {
+            ++messageCount;
+            ++m_tally.units;
+            if (!fileReading(std::move(reading)))
+                complete = false;
+        }
     }
+    if (ended)
+        std::rethrow_exception(ended);
     if (messageCount == 0 && !messages.incomplete()) {
         reportProblem(QString("[READGIRB] %1 holds no GRIB message").arg(fileName), KV_HERE);
         complete = false;
@@ -132,67 +187,112 @@ bool gribReader::readFile(QString fileName)
     return complete;
 }
 
-bool gribReader::readMessage(grib_handle* h, const QString& fileName)
+gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileName, Work& work)
 {
-    // A message ecCodes cannot even name (an edition it knows only in part)
-    // ends the run before anything else is asked of it.
-    const GribNames names = readGribNames(h, fileName);
-    long points = 0;
-    const Decoding decoding = checkDecoding(h, fileName, names.shortName, points);
-    if (decoding != Decoding::Possible)
-        return decoding == Decoding::Skipped;
-    gribkeys::need(grib_set_double(h, "missingValue", 9999.0), "setting", "missingValue", fileName);
+    Reading r;
+    try {
+        // A message ecCodes cannot even name (an edition it knows only in
+        // part) ends the run before anything else is asked of it.
+        const GribNames names = readGribNames(h, fileName);
+        long points = 0;
+        const Decoding decoding = checkDecoding(h, fileName, names.shortName, points, r.said);
+        if (decoding != Decoding::Possible) {
+            r.outcome = decoding == Decoding::Skipped ? Reading::Outcome::Pass : Reading::Outcome::Refuse;
+            return r;
+        }
+        gribkeys::need(grib_set_double(h, "missingValue", 9999.0), "setting", "missingValue", fileName);
 
-    GribIdentity id;
-    if (!readGribIdentity(h, fileName, GribNaming::Conversion, names, id))
-        return true;
-    const long nx = gribkeys::needLong(h, "Nx", fileName);
-    gribkeys::needLong(h, "Ny", fileName);
-    p_data record = recordOf(id);
-    readTimesAndMember(h, fileName, record);
-    // Values (and units) are read only for messages the table keeps.
-    if (!wanted(record))
-        return true;
-    // A regular grid already found to match ecCodes' coordinates is placed
-    // from its definition; any other grid through ecCodes' coordinates,
-    // which also teach its definition.
-    RegularGrid* regular = m_grids.trusted(h);
-    if (!regular) {
-        decodeValues(h, fileName, points);
-        m_grids.learn(h, m_lons, m_lats);
-    }
-    record.prop_units = gribkeys::needText(h, "units", fileName);
-    if (!regular)
-        return fileOnArea(std::move(record), nx, m_lons.front(), m_lons.back(), points, fileName,
-                          [&](const AreaGrid& area, std::vector<double>& out) {
-                              area.place(m_lons, m_lats, m_values, out);
-                          });
-    return fileOnArea(std::move(record), nx, regular->lons.front(), regular->lons.back(), points, fileName,
+        GribIdentity id;
+        if (!readGribIdentity(h, fileName, GribNaming::Conversion, names, id))
+            return r;
+        const long nx = gribkeys::needLong(h, "Nx", fileName);
+        gribkeys::needLong(h, "Ny", fileName);
+        r.record = recordOf(id);
+        readTimesAndMember(h, fileName, r.record);
+        r.timed = true;
+        // Values (and units) are read only for messages the table keeps.
+        const std::string key = variableKey(r.record);
+        const bool kept = CsvFileParser::getInstance()->find(key) != nullptr;
+        r.offered = true;
+        r.said.push_back({Said::Kind::Debug,
+                          QString("[READGIRB] %1 %2").arg(kept ? "read" : "skip",
+                                                          QString::fromStdString(r.record.factorShortName)),
+                          KV_HERE});
+        r.said.push_back({Said::Kind::Debug, QString("[READGIRB] RE KEY %1").arg(QString::fromStdString(key)),
+                          KV_HERE});
+        if (!kept)
+            return r;
+        // A regular grid already found to match ecCodes' coordinates is
+        // placed from its definition; any other grid through ecCodes'
+        // coordinates, which also teach its definition.
+        RegularGrid* regular = m_grids.trusted(h);
+        if (!regular) {
+            decodeValues(h, fileName, points, work);
+            m_grids.learn(h, work.lons, work.lats);
+        }
+        r.record.prop_units = gribkeys::needText(h, "units", fileName);
+        if (!regular)
+            cutToArea(r, nx, work.lons.front(), work.lons.back(), points, fileName,
                       [&](const AreaGrid& area, std::vector<double>& out) {
-                          placeRegular(h, *regular, area, fileName, m_values, out);
+                          area.place(work.lons, work.lats, work.values, out);
                       });
+        else
+            cutToArea(r, nx, regular->lons.front(), regular->lons.back(), points, fileName,
+                      [&](const AreaGrid& area, std::vector<double>& out) {
+                          m_grids.place(h, *regular, area, fileName, work.values, out);
+                      });
+    } catch (...) {
+        r.fatal = std::current_exception();
+    }
+    return r;
+}
+
+bool gribReader::fileReading(Reading reading)
+{
+    for (const Said& said : reading.said) {
+        if (said.kind == Said::Kind::Problem)
+            reportProblem(said.text, said.where);
+        else if (said.kind == Said::Kind::Trace)
+            std::printf("%s\n", said.text.toLocal8Bit().constData());
+        else
+            QLogger::getInstance()->printDebug(said.text, said.where.file, said.where.function, said.where.line);
+    }
+    if (reading.timed)
+        raiseRunTimesAndMembers(reading.record);
+    if (reading.offered)
+        m_tally.offered(variableKey(reading.record));
+    if (reading.fatal)
+        std::rethrow_exception(reading.fatal);
+    if (reading.outcome != Reading::Outcome::File)
+        return reading.outcome == Reading::Outcome::Pass;
+    std::fflush(stdout);
+    reading.record.isFi = false;
+    insertRecord(std::move(reading.record), m_cache);
+    return true;
 }
 
 gribReader::Decoding gribReader::checkDecoding(grib_handle* h, const QString& fileName, std::string shortName,
-                                               long& points)
+                                               long& points, std::vector<Said>& said)
 {
     gribkeys::trimTrailingBlanks(shortName);
     const QString qShortName = QString::fromStdString(shortName);
     if (gribkeys::hasEmptyReducedRow(h)) {
-        reportProblem(QString("[READGIRB] %1 in %2 has a reduced grid with a row of no points; the message is "
-                              "skipped")
-                          .arg(qShortName, fileName),
-                      KV_HERE);
+        said.push_back({Said::Kind::Problem,
+                        QString("[READGIRB] %1 in %2 has a reduced grid with a row of no points; the message is "
+                                "skipped")
+                            .arg(qShortName, fileName),
+                        KV_HERE});
         return Decoding::Refused;
     }
     if (grib_get_long(h, "numberOfPoints", &points) != 0) {
-        std::printf("lalal\n");
+        said.push_back({Said::Kind::Trace, "lalal", KV_HERE});
         return Decoding::Skipped;
     }
     if (points < 1 || points > kMaxPoints) {
-        reportProblem(
-            QString("[READGIRB] %1 in %2 has %3 points; the message is skipped").arg(qShortName, fileName).arg(points),
-            KV_HERE);
+        said.push_back(
+            {Said::Kind::Problem,
+             QString("[READGIRB] %1 in %2 has %3 points; the message is skipped").arg(qShortName, fileName).arg(points),
+             KV_HERE});
         return Decoding::Refused;
     }
     // ecCodes sizes its coordinate arrays by the grid's rows and columns
@@ -200,38 +300,30 @@ gribReader::Decoding gribReader::checkDecoding(grib_handle* h, const QString& fi
     // a grid of no rows or columns past its arrays.
     const long rows = gribkeys::gridDimension(h, "Nj"), columns = gribkeys::gridDimension(h, "Ni");
     if (rows == 0 || columns == 0 || rows > points || columns > points) {
-        reportProblem(QString("[READGIRB] %1 in %2 has a grid of %3 x %4 but %5 points; the message is skipped")
-                          .arg(qShortName, fileName)
-                          .arg(columns)
-                          .arg(rows)
-                          .arg(points),
-                      KV_HERE);
+        said.push_back({Said::Kind::Problem,
+                        QString("[READGIRB] %1 in %2 has a grid of %3 x %4 but %5 points; the message is skipped")
+                            .arg(qShortName, fileName)
+                            .arg(columns)
+                            .arg(rows)
+                            .arg(points),
+                        KV_HERE});
         return Decoding::Refused;
     }
     return Decoding::Possible;
 }
 
-void gribReader::decodeValues(grib_handle* h, const QString& fileName, long points)
+void gribReader::decodeValues(grib_handle* h, const QString& fileName, long points, Work& work)
 {
     const size_t n = static_cast<size_t>(points);
-    m_lats.resize(n);
-    m_lons.resize(n);
-    m_values.resize(n);
-    gribkeys::need(grib_get_data(h, m_lats.data(), m_lons.data(), m_values.data()), "decoding", "values", fileName);
+    work.lats.resize(n);
+    work.lons.resize(n);
+    work.values.resize(n);
+    gribkeys::need(grib_get_data(h, work.lats.data(), work.lons.data(), work.values.data()), "decoding", "values",
+                   fileName);
 }
 
-bool gribReader::wanted(const p_data& record)
-{
-    const std::string key = variableKey(record);
-    m_tally.offered(key);
-    const bool kept = CsvFileParser::getInstance()->find(key) != nullptr;
-    logDebug(QString("[READGIRB] %1 %2").arg(kept ? "read" : "skip", QString::fromStdString(record.factorShortName)));
-    logDebug(QString("[READGIRB] RE KEY %1").arg(QString::fromStdString(key)));
-    return kept;
-}
-
-bool gribReader::fileOnArea(p_data record, long nx, double firstLon, double lastLon, long points,
-                            const QString& fileName, const Placement& place)
+void gribReader::cutToArea(Reading& r, long nx, double firstLon, double lastLon, long points,
+                           const QString& fileName, const Placement& place)
 {
     const float dx =
         nx >= 2 && nx <= points ? static_cast<float>((lastLon - firstLon) / static_cast<double>(nx - 1)) : 0.0f;
@@ -239,21 +331,19 @@ bool gribReader::fileOnArea(p_data record, long nx, double firstLon, double last
     const float step = std::fabs(dx);
     AreaGrid area;
     if (!(step > 0.0f) || !std::isfinite(step) || !area.define(CsvFileParser::getInstance()->m_area, step, step)) {
-        const QString message = QString("[READGIRB] %1 in %2 cannot be placed on the table's area (step %3 degrees); "
-                                        "the message is skipped")
-                                    .arg(QString::fromStdString(variableKey(record)), fileName)
-                                    .arg(static_cast<double>(dx));
-        KV_LOG_ERROR(message);
-        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-        return false;
+        r.said.push_back({Said::Kind::Problem,
+                          QString("[READGIRB] %1 in %2 cannot be placed on the table's area (step %3 degrees); "
+                                  "the message is skipped")
+                              .arg(QString::fromStdString(variableKey(r.record)), fileName)
+                              .arg(static_cast<double>(dx)),
+                          KV_HERE});
+        r.outcome = Reading::Outcome::Refuse;
+        return;
     }
-    area.start(record.lon, record.lat, record.data, record.prop_fillValue);
-    place(area, record.data);
-    record.dimDx = spacingCodeOf(step);
-    std::fflush(stdout);
-    record.isFi = false;
-    insertRecord(std::move(record), m_cache);
-    return true;
+    area.start(r.record.lon, r.record.lat, r.record.data, r.record.prop_fillValue);
+    place(area, r.record.data);
+    r.record.dimDx = spacingCodeOf(step);
+    r.outcome = Reading::Outcome::File;
 }
 
 bool gribReader::fileProbe(QString fileName, QString tableFile)

@@ -2,10 +2,12 @@
 // ecCodes' GRIB API; also writes conversion tables for GRIB files (-p).
 #pragma once
 
+#include "logging/fatal.h"
 #include "model/basereader.h"
 #include "readers/areacut.h"
 #include "readers/regulargrid.h"
 
+#include <exception>
 #include <functional>
 
 #include <string>
@@ -45,24 +47,53 @@ public:
     probeData m_prob;
 
 private:
-    // Reads one message into the store. False when it had to be skipped as
-    // unusable (said on standard error).
-    bool readMessage(grib_handle* h, const QString& fileName);
+    // What reading one message gave, before anything of it is filed, said or
+    // counted: messages may be read on several threads at once, and are
+    // filed, said and counted in file order.
+    struct Said {
+        enum class Kind { Problem, Trace, Debug };
+        Kind kind;
+        QString text;
+        SourcePlace where;
+    };
+    struct Reading {
+        // File: the record is filed; Pass: nothing to file; Refuse: the
+        // message was skipped as unusable (said).
+        enum class Outcome { File, Pass, Refuse };
+        Outcome outcome = Outcome::Pass;
+        bool timed = false;    // the record's times and member were read
+        bool offered = false;  // the record's key was looked up in the table
+        p_data record;
+        std::vector<Said> said;
+        std::exception_ptr fatal;  // ends the run, after what is said
+    };
+    // Working arrays of one thread, reused from message to message.
+    struct Work {
+        std::vector<double> lats;
+        std::vector<double> lons;
+        std::vector<double> values;
+    };
+
+    // Reads one message as far as its record cut to the table's area. Safe
+    // on several threads at once, each with its own `work`.
+    Reading readMessage(grib_handle* h, const QString& fileName, Work& work);
+    // Says, counts and files what reading a message gave; false when it had
+    // to be skipped as unusable. A fatal condition met reading it ends the
+    // run here.
+    bool fileReading(Reading reading);
     // Whether ecCodes can decode the values of the message named
     // `shortName`; `points` receives their number.
     enum class Decoding { Possible, Skipped, Refused };
-    Decoding checkDecoding(grib_handle* h, const QString& fileName, std::string shortName, long& points);
+    Decoding checkDecoding(grib_handle* h, const QString& fileName, std::string shortName, long& points,
+                           std::vector<Said>& said);
     // The message's values, with their coordinates, into the working arrays.
-    void decodeValues(grib_handle* h, const QString& fileName, long points);
-    // Whether the table has a row for the record's key (logged, and counted
-    // among the keys the input offered).
-    bool wanted(const p_data& record);
-    // Files the record cut to the table's area, its step from the first and
-    // last of the message's longitudes; `place` puts the values on the area
-    // grid. False when the message cannot be placed on the area.
+    void decodeValues(grib_handle* h, const QString& fileName, long points, Work& work);
+    // Cuts the record to the table's area, its step from the first and last
+    // of the message's longitudes; `place` puts the values on the area grid.
+    // Refused when the message cannot be placed on the area.
     using Placement = std::function<void(const AreaGrid& area, std::vector<double>& out)>;
-    bool fileOnArea(p_data record, long nx, double firstLon, double lastLon, long points, const QString& fileName,
-                    const Placement& place);
+    void cutToArea(Reading& reading, long nx, double firstLon, double lastLon, long points, const QString& fileName,
+                   const Placement& place);
 
     // Table generation: files the identity of every message in m_prob;
     // false when the input could not be read whole.
@@ -71,8 +102,4 @@ private:
 
     // Regular grids met in this input and whether their definitions are trusted.
     RegularGrids m_grids;
-    // Working arrays of one message, reused from message to message.
-    std::vector<double> m_lats;
-    std::vector<double> m_lons;
-    std::vector<double> m_values;
 };

@@ -137,6 +137,7 @@ RegularGrid* RegularGrids::trusted(grib_handle* h)
     const std::string definition = definitionOf(h);
     if (definition.empty())
         return nullptr;
+    const std::lock_guard<std::mutex> lock(m_mutex);
     const auto it = m_known.find(definition);
     return it != m_known.end() && it->second.trusted ? &it->second.grid : nullptr;
 }
@@ -144,10 +145,11 @@ RegularGrid* RegularGrids::trusted(grib_handle* h)
 void RegularGrids::learn(grib_handle* h, const std::vector<double>& lon, const std::vector<double>& lat)
 {
     const std::string definition = definitionOf(h);
+    const long ni = whole(h, "Ni"), nj = whole(h, "Nj");
+    const std::lock_guard<std::mutex> lock(m_mutex);
     if (definition.empty() || m_known.count(definition) != 0)
         return;
     Known& known = m_known[definition];
-    const long ni = whole(h, "Ni"), nj = whole(h, "Nj");
     if (ni < 1 || nj < 1 || lon.size() != static_cast<size_t>(ni) * static_cast<size_t>(nj) ||
         lat.size() != lon.size())
         return;
@@ -172,7 +174,7 @@ namespace {
 // The points of the grid that land on the area and their cells, in scanning
 // order, so that a later point replaces an earlier one as in placeOnArea;
 // each column and row takes its cell by the same rule as a point there.
-void workOutPlacement(RegularGrid& grid, const AreaGrid& area)
+std::shared_ptr<const GridPlacement> workOutPlacement(const RegularGrid& grid, const AreaGrid& area)
 {
     std::vector<long long> column(static_cast<size_t>(grid.ni)), row(static_cast<size_t>(grid.nj));
     for (long i = 0; i < grid.ni; ++i)
@@ -180,59 +182,67 @@ void workOutPlacement(RegularGrid& grid, const AreaGrid& area)
     for (long j = 0; j < grid.nj; ++j)
         row[static_cast<size_t>(j)] = area.row(grid.lats[static_cast<size_t>(j)]);
 
-    grid.area = area;
-    grid.points.clear();
-    grid.cells.clear();
+    auto placement = std::make_shared<GridPlacement>();
+    placement->area = area;
     for (long j = 0; j < grid.nj; ++j) {
         if (row[static_cast<size_t>(j)] < 0)
             continue;
         for (long i = 0; i < grid.ni; ++i) {
             if (column[static_cast<size_t>(i)] < 0)
                 continue;
-            grid.points.push_back(static_cast<int>(j * grid.ni + i));
-            grid.cells.push_back(
+            placement->points.push_back(static_cast<int>(j * grid.ni + i));
+            placement->cells.push_back(
                 static_cast<size_t>(row[static_cast<size_t>(j)] * area.columns() + column[static_cast<size_t>(i)]));
         }
     }
+    return placement;
 }
 
-}  // namespace
-
-namespace {
-
-// Trusts the grid's own unpacking when it gives ecCodes' values at every
-// point of the area.
-void checkOwnUnpacking(grib_handle* h, RegularGrid& grid, const QString& fileName, const std::vector<double>& own)
+// Whether the own unpacking gives ecCodes' values at every point of the
+// area.
+bool unpacksAsEccodes(grib_handle* h, const RegularGrid& grid, const GridPlacement& placement,
+                      const QString& fileName, const std::vector<double>& own)
 {
     std::vector<double> all(static_cast<size_t>(grid.ni) * static_cast<size_t>(grid.nj));
     size_t n = all.size();
     gribkeys::need(grib_get_double_array(h, "values", all.data(), &n), "decoding", "values", fileName);
     bool same = n == all.size();
-    for (size_t k = 0; same && k < grid.points.size(); ++k)
-        same = std::memcmp(&all[static_cast<size_t>(grid.points[k])], &own[k], sizeof(double)) == 0;
-    grid.ownUnpacking = same ? RegularGrid::Unpacking::Trusted : RegularGrid::Unpacking::Refused;
+    for (size_t k = 0; same && k < placement.points.size(); ++k)
+        same = std::memcmp(&all[static_cast<size_t>(placement.points[k])], &own[k], sizeof(double)) == 0;
+    return same;
 }
 
 }  // namespace
 
-void placeRegular(grib_handle* h, RegularGrid& grid, const AreaGrid& area, const QString& fileName,
-                  std::vector<double>& values, std::vector<double>& out)
+void RegularGrids::place(grib_handle* h, RegularGrid& grid, const AreaGrid& area, const QString& fileName,
+                         std::vector<double>& values, std::vector<double>& out)
 {
     // Worked out once for the messages of a grid on one area.
-    if (!(grid.area == area))
-        workOutPlacement(grid, area);
-    const std::vector<int>& points = grid.points;
-    const std::vector<size_t>& cells = grid.cells;
+    std::shared_ptr<const GridPlacement> placement;
+    RegularGrid::Unpacking unpacking;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (!grid.placement || !(grid.placement->area == area))
+            grid.placement = workOutPlacement(grid, area);
+        placement = grid.placement;
+        unpacking = grid.ownUnpacking;
+    }
+    const std::vector<int>& points = placement->points;
+    const std::vector<size_t>& cells = placement->cells;
 
     // Simple packing without a bitmap is read point by point, once the
     // first message of the grid packed so has given ecCodes' values.
     SimplePacking packing;
-    if (grid.ownUnpacking != RegularGrid::Unpacking::Refused &&
+    if (unpacking != RegularGrid::Unpacking::Refused &&
         simplePackingOf(h, static_cast<size_t>(grid.ni) * static_cast<size_t>(grid.nj), packing)) {
         unpackAt(packing, points, values);
-        if (grid.ownUnpacking == RegularGrid::Unpacking::Unchecked)
-            checkOwnUnpacking(h, grid, fileName, values);
-        if (grid.ownUnpacking == RegularGrid::Unpacking::Trusted) {
+        if (unpacking == RegularGrid::Unpacking::Unchecked) {
+            unpacking = unpacksAsEccodes(h, grid, *placement, fileName, values) ? RegularGrid::Unpacking::Trusted
+                                                                                  : RegularGrid::Unpacking::Refused;
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            grid.ownUnpacking = unpacking;
+        }
+        if (unpacking == RegularGrid::Unpacking::Trusted) {
             for (size_t k = 0; k < points.size(); ++k)
                 out[cells[k]] = values[k];
             return;

@@ -11,10 +11,19 @@
 #include <QString>
 
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 struct grib_handle;
+
+// The points of a grid that land on an area and their cells.
+struct GridPlacement {
+    AreaGrid area;
+    std::vector<int> points;
+    std::vector<size_t> cells;
+};
 
 // A grid whose rows are scanned one after the other, each from its first
 // column: point j * ni + i lies at (lons[i], lats[j]).
@@ -23,16 +32,15 @@ struct RegularGrid {
     long nj = 0;
     std::vector<double> lons;
     std::vector<double> lats;
-    // The area last placed on, the points that land on it and their cells.
-    AreaGrid area;
-    std::vector<int> points;
-    std::vector<size_t> cells;
+    // Its placement on the area last placed on.
+    std::shared_ptr<const GridPlacement> placement;
     // Whether values packed the simplest way are read point by point here:
     // decided on the first such message, by ecCodes' values of it.
     enum class Unpacking { Unchecked, Trusted, Refused };
     Unpacking ownUnpacking = Unpacking::Unchecked;
 };
 
+// Safe to use from several threads at once, each on messages of its own.
 class RegularGrids {
 public:
     // The message's grid when it is a regular latitude/longitude one whose
@@ -44,16 +52,18 @@ public:
     // of working it out gives exactly those.
     void learn(grib_handle* h, const std::vector<double>& lon, const std::vector<double>& lat);
 
+    // Decodes the values of a message on a trusted grid at the points that
+    // fall on the area (all values where the packing gives no cheaper way)
+    // and places them as placeOnArea would. `values` is working space.
+    void place(grib_handle* h, RegularGrid& grid, const AreaGrid& area, const QString& fileName,
+               std::vector<double>& values, std::vector<double>& out);
+
 private:
     struct Known {
         bool trusted = false;
         RegularGrid grid;
     };
     std::map<std::string, Known> m_known;
+    // Guards m_known and the placements and unpacking verdicts of its grids.
+    std::mutex m_mutex;
 };
-
-// Decodes the values of a message on a trusted grid at the points that fall
-// on the area (all values where the packing gives no cheaper way) and
-// places them as placeOnArea would. `values` is working space.
-void placeRegular(grib_handle* h, RegularGrid& grid, const AreaGrid& area, const QString& fileName,
-                  std::vector<double>& values, std::vector<double>& out);

@@ -1,6 +1,7 @@
 // The GRIB reader on real files from public sources (skipped when they are
 // not there).
 #include "readers/gribtest.h"
+#include "logging/fatal.h"
 #include "support/programdir.h"
 
 #include <QDir>
@@ -9,6 +10,10 @@
 #include <map>
 
 #include <cmath>
+
+#ifdef _OPENMP
+#include <omp.h>
+#endif
 
 
 namespace {
@@ -187,4 +192,106 @@ TEST(GribSharedEndToEnd, ProbeOfTheGlobalFileListsEveryVariableWithItsLevelsInFi
         EXPECT_EQ(row.writeSw, 1);
     }
     EXPECT_EQ(rows, levels.size());
+}
+
+namespace {
+
+// Everything a reading of one file left: the store, the run's times and
+// members, the tally, what was said, and how it ended.
+std::string readingOf(const QString& path, int threads)
+{
+    g_collect_number = 0;
+    g_forcastTime = -1;
+#ifdef _OPENMP
+    omp_set_num_threads(threads);
+#else
+    (void)threads;
+#endif
+    gribReader r;
+    std::string out;
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    try {
+        out += r.readFile(path) ? "whole\n" : "not whole\n";
+    } catch (const FatalError& e) {
+        out += "ended: " + e.message().toStdString() + "\n";
+    }
+    out += ::testing::internal::GetCapturedStdout() + ::testing::internal::GetCapturedStderr();
+    out += std::to_string(g_collect_number) + " " + std::to_string(g_forcastTime) + " " +
+           std::to_string(r.m_tally.units) + "\n";
+    for (const std::string& key : r.m_tally.keys)
+        out += key + "\n";
+    for (int m = 0; m <= g_collect_number; ++m)
+        for (const auto& [key, recs] : r.m_cache[m])
+            for (const p_data& p : recs) {
+                out += key + " " + p.prop_units + " " + std::to_string(p.level) + " " +
+                       std::to_string(p.forecastTime) + " " + std::to_string(p.dimDx) + "\n";
+                for (const std::vector<double>* v : {&p.lon, &p.lat, &p.data})
+                    out.append(reinterpret_cast<const char*>(v->data()), v->size() * sizeof(double));
+            }
+#ifdef _OPENMP
+    omp_set_num_threads(1);
+#endif
+    return out;
+}
+
+}  // namespace
+
+// Messages are read on several threads and filed in file order: the same
+// store, lines and end whatever the number of threads, on every shared file
+// (one of them damaged) and on messages the reader skips among good ones.
+TEST_F(GribTest, ReadingOnSeveralThreadsGivesWhatOneThreadGives)
+{
+    GribField skipped;
+    skipped.ni = 3;
+    skipped.nj = 3;
+    skipped.firstLon = 100;
+    skipped.firstLat = 30;
+    skipped.step = 0;  // no step: cannot be placed on the area
+    fillPattern(skipped);
+    QByteArray mixed;
+    for (long level : {1000, 925, 850, 700, 500, 300, 250, 200, 100})
+        for (const char* name : {"t", "u", "gh"}) {
+            GribField f;
+            f.shortName = name;
+            f.level = level;
+            f.firstLon = level == 500 ? 70.0 : 60.0;
+            f.firstLat = 70;
+            f.step = level == 300 ? 0.5 : 1.0;
+            f.ni = 91;
+            f.nj = 71;
+            f.member = level == 700 ? 3 : -1;
+            fillPattern(f);
+            mixed += gribMessage(f) + (level == 850 ? gribMessage(skipped) : QByteArray());
+        }
+    QStringList files = {file("mixed.grib2", mixed)};
+    const QDir shared(KELVANE_SHARED_GRIB);
+    for (const QString& name : shared.entryList({"*.grib", "*.grib1", "*.grib2"}, QDir::Files))
+        files << shared.filePath(name);
+
+    for (const QString& path : files) {
+        // A table keeping every variable of the file, on a wide area.
+        gribReader probe;
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        try {
+            probe.fileProbe(path, m_dir.path() + "/probe.csv");
+        } catch (const FatalError&) {
+        }
+        ::testing::internal::GetCapturedStdout();
+        ::testing::internal::GetCapturedStderr();
+        QFile table(m_dir.path() + "/probe.csv");
+        if (!table.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = table.readAll().replace("80,137,12,60", "-30,250,-80,80");
+        table.close();
+        ASSERT_TRUE(writeBytes(m_dir.path() + "/probe.csv", text));
+        ASSERT_EQ(CsvFileParser::getInstance()->load(m_dir.path() + "/probe.csv"), 0) << path.toStdString();
+
+        const std::string one = readingOf(path, 1);
+        if (path == files.front())
+            EXPECT_NE(one.find("cannot be placed on the table's area"), std::string::npos) << one.substr(0, 2000);
+        for (int threads : {2, 3})
+            EXPECT_TRUE(readingOf(path, threads) == one) << path.toStdString() << ", " << threads << " threads";
+    }
 }

@@ -68,7 +68,7 @@ void compareCuts(const QByteArray& bytes, const std::string& what, Tally& tally)
             cut.start(lons, lats, plain, 9999.0);
             fast = plain;
             cut.place(lon, lat, values, plain);
-            placeRegular(h, *grid, cut, QString::fromStdString(what), work, fast);
+            grids.place(h, *grid, cut, QString::fromStdString(what), work, fast);
             ++tally.cuts;
             ASSERT_EQ(fast, plain) << what << " message " << tally.messages << " area " << area[0] << " " << area[1];
         }

@@ -143,8 +143,10 @@ bool gribReader::readFile(QString fileName)
     // Messages are read a few at a time on every thread, and filed in file
     // order; a fatal condition met taking the next message ends the run
     // after the messages before it.
+    // The first message alone: its grid, once learnt, spares the others the
+    // decoding of every point's coordinates.
     const int threads = readingThreads();
-    const size_t batch = messages.severalAtOnce() ? static_cast<size_t>(threads) * 4 : 1;
+    size_t batch = 1;
     std::vector<Work> work(static_cast<size_t>(threads));
     std::vector<GribHandle> handles;
     std::vector<Reading> readings;
@@ -176,6 +178,7 @@ bool gribReader::readFile(QString fileName)
             if (!fileReading(std::move(reading)))
                 complete = false;
         }
+        batch = messages.severalAtOnce() ? static_cast<size_t>(threads) * 2 : 1;
     }
     if (ended)
         std::rethrow_exception(ended);
@@ -230,17 +233,23 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
             decodeValues(h, fileName, points, work);
             m_grids.learn(h, work.lons, work.lats);
         }
+        // Once the grid is learnt, the whole field's arrays are not needed
+        // again.
+        const bool learnt = !regular && m_grids.trusted(h);
         r.record.prop_units = gribkeys::needText(h, "units", fileName);
-        if (!regular)
-            cutToArea(r, nx, work.lons.front(), work.lons.back(), points, fileName,
-                      [&](const AreaGrid& area, std::vector<double>& out) {
-                          area.place(work.lons, work.lats, work.values, out);
-                      });
-        else
+        if (regular) {
             cutToArea(r, nx, regular->lons.front(), regular->lons.back(), points, fileName,
                       [&](const AreaGrid& area, std::vector<double>& out) {
                           m_grids.place(h, *regular, area, fileName, work.values, out);
                       });
+        } else {
+            cutToArea(r, nx, work.lons.front(), work.lons.back(), points, fileName,
+                      [&](const AreaGrid& area, std::vector<double>& out) {
+                          area.place(work.lons, work.lats, work.values, out);
+                      });
+            if (learnt)
+                work = Work();
+        }
     } catch (...) {
         r.fatal = std::current_exception();
     }

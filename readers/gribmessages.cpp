@@ -80,15 +80,18 @@ void GribMessages::openCompressed(const QString& extension)
         m_failed = true;
         return;
     }
-    if (!d.complete) {
-        report(QString("[READGIRB] %1 is damaged (%2); only the messages before the damage are read")
-                   .arg(m_fileName, d.error));
-        m_damaged = true;
-    }
+    if (!d.complete)
+        reportDamage(d.error);
     if (d.notCompressed)
         report(QString("[READGIRB] %1 is not gzip-compressed; it is read as a plain GRIB file").arg(m_fileName));
     m_size = d.size;
     m_stream = std::make_unique<CompressedStream>(m_fileName, format);
+}
+
+void GribMessages::reportDamage(const QString& why)
+{
+    report(QString("[READGIRB] %1 is damaged (%2); only the messages before the damage are read").arg(m_fileName, why));
+    m_damaged = true;
 }
 
 GribMessages::~GribMessages()
@@ -251,13 +254,9 @@ bool GribMessages::pull()
         // The stream ended sooner than it did a moment ago: the file changed.
         // The input ends here, as at damage.
         m_size = m_produced;
-        if (!m_damaged) {
-            const QString why = m_stream->opened() && !m_stream->error().isEmpty() ? m_stream->error()
-                                                                                   : QString("it changed while it was read");
-            report(QString("[READGIRB] %1 is damaged (%2); only the messages before the damage are read")
-                       .arg(m_fileName, why));
-            m_damaged = true;
-        }
+        if (!m_damaged)
+            reportDamage(m_stream->opened() && !m_stream->error().isEmpty() ? m_stream->error()
+                                                                             : QString("it changed while it was read"));
         return false;
     }
     return true;

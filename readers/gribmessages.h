@@ -54,6 +54,8 @@ private:
     bool nextIsSound();
     std::string compressedFault();
     void openCompressed(const QString& extension);
+    // Says that the compressed stream is damaged; reading stops there.
+    void reportDamage(const QString& why);
     GribHandle fromCompressed(int& err);
     // Copies up to `n` held bytes from `offset` on, decoding as far as needed.
     size_t held(uint64_t offset, unsigned char* buffer, size_t n);

@@ -142,16 +142,21 @@ Bytes product(const char* magic, uint32_t first)
     return p;
 }
 
-std::string fault(const Bytes& bytes, uint64_t from = 0, uint64_t base = 0)
+// A source of the given bytes.
+GribByteReader readerOf(const Bytes& bytes)
 {
-    const GribByteReader read = [&bytes](uint64_t offset, unsigned char* buffer, size_t n) -> size_t {
+    return [&bytes](uint64_t offset, unsigned char* buffer, size_t n) -> size_t {
         if (offset >= bytes.size())
             return 0;
         const size_t got = std::min<uint64_t>(n, bytes.size() - offset);
         std::memcpy(buffer, bytes.data() + offset, got);
         return got;
     };
-    return gribMessageFault(read, from, bytes.size(), base);
+}
+
+std::string fault(const Bytes& bytes, uint64_t from = 0, uint64_t base = 0)
+{
+    return gribMessageFault(readerOf(bytes), from, bytes.size(), base);
 }
 
 }  // namespace
@@ -333,14 +338,7 @@ Bytes largeGrib1(uint32_t coded, uint32_t section1, uint32_t section2, uint32_t 
 
 uint64_t messageEnd(const Bytes& bytes, uint64_t from = 0)
 {
-    const GribByteReader read = [&bytes](uint64_t offset, unsigned char* buffer, size_t n) -> size_t {
-        if (offset >= bytes.size())
-            return 0;
-        const size_t got = std::min<uint64_t>(n, bytes.size() - offset);
-        std::memcpy(buffer, bytes.data() + offset, got);
-        return got;
-    };
-    return gribMessageEnd(read, from, bytes.size());
+    return gribMessageEnd(readerOf(bytes), from, bytes.size());
 }
 
 }  // namespace

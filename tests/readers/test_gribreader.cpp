@@ -376,6 +376,30 @@ TEST_F(GribTest, DamagedCompressedStreamsKeepTheMessagesBeforeTheDamage)
     }
 }
 
+// A compressed file cut short between its first decoding and its reading
+// (rewritten in place by another process) stops where it now ends, as at
+// damage, with the messages before.
+TEST_F(GribTest, ACompressedFileCutWhileItIsReadKeepsTheMessagesBefore)
+{
+    const std::vector<QByteArray> messages = largeMessages();
+    const QByteArray plain = joined(messages, 0, messages.size());
+    for (const QString& name : {QString("cut.grib2.gz"), QString("cut.grib2.bz2")}) {
+        const QByteArray bytes = name.endsWith(".gz") ? gzipBytes(plain) : bzip2Bytes(plain);
+        const QString path = file(name, bytes);
+        ::testing::internal::CaptureStderr();
+        GribMessages source(path);
+        ASSERT_TRUE(QFile::resize(path, bytes.size() / 2));
+        size_t read = 0;
+        while (GribHandle h = source.next())
+            ++read;
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(source.incomplete()) << name.toStdString();
+        EXPECT_GT(read, 0u) << name.toStdString();
+        EXPECT_LT(read, messages.size()) << name.toStdString();
+        EXPECT_NE(err.find(name.toStdString() + " is damaged"), std::string::npos) << err;
+    }
+}
+
 // A message claiming more than the decompressed input holds ends the run as
 // in a plain file, before any of its claim is taken; one that the input
 // holds but that would take more than can be held at once ends it too.

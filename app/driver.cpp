@@ -184,14 +184,13 @@ int runConversion(const QStringList& inputs, QString output, QString table)
     logInfo(QString("[write nc[%1]").arg(output), KV_MAIN);
     nclWriter writer;
     writer.write(reader->m_cache, output.toStdString(), table.toStdString());
-    // The writer installed its file by renaming the lock file onto the output.
-    if (writer.variablesWritten() > 0)
-        lock.handOver();
     if (writer.variablesWritten() == 0) {
         say({RunReport::nothingToWrite("no field of the inputs gives a variable the table writes", output),
              report.summary(0, processor.derivationsRun(), QString())});
         return kNothingToWrite;
     }
+    // The writer installed its file by renaming the lock file onto the output.
+    lock.handOver();
     say({report.summary(writer.variablesWritten(), processor.derivationsRun(), output)});
     return 0;
 }

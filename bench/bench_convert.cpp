@@ -1,6 +1,6 @@
 // Speed and peak memory of the GRIB conversion, against ecCodes itself.
 //
-//     build/bench/bench_convert [runs, default 5]
+//     build/bench/bench_convert [runs, default 5] [directory to keep]
 //
 // Makes a 0.25-degree global GRIB 2 file (1440 x 721 points; t, r, u, v and
 // gh on 26 pressure levels; 16-bit simple packing) and its .gz and .bz2
@@ -164,7 +164,9 @@ int main(int argc, char** argv)
 {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     char pattern[] = "/tmp/kvbench-XXXXXX";
-    const std::string dir = mkdtemp(pattern);
+    const bool keep = argc > 2;
+    const std::string dir = keep ? std::string(argv[2]) : std::string(mkdtemp(pattern));
+    shell("mkdir -p " + dir);
     shell("mkdir -p " + dir + "/config && cp " KELVANE_EXE " " KELVANE_PROGRAM_DIR "/libcumulex.so " + dir +
           " && cp " KELVANE_CONFIG_DIR "/log.ini " + dir + "/config/");
     const std::string sample = dir + "/global.grib2";
@@ -204,6 +206,7 @@ int main(int argc, char** argv)
     std::printf(".bz2: %.3f s  peak %.0f MiB (%.2f x plain; goal 1.25)\n", bz2.wall, bz2.peakMiB,
                 bz2.peakMiB / area.peakMiB);
     std::printf("compressed outputs equal the plain one: %s\n", same ? "yes" : "NO");
-    shell("rm -rf " + dir);
+    if (!keep)
+        shell("rm -rf " + dir);
     return same ? 0 : 1;
 }

@@ -216,20 +216,22 @@ void say(const char* quantity, const std::string& text)
 
 }  // namespace
 
-void sayLacking(const char* quantity, const std::vector<std::string>& names, const std::vector<int>& levels)
+void sayLacking(const char* quantity, const std::vector<std::vector<const char*>>& names, const std::vector<int>& levels)
 {
     std::vector<std::string> noRow, noField;
     for (size_t k = 0; k < names.size(); ++k) {
-        // Alternatives are joined by " or "; a row of any of them will do.
+        // A row of any of the alternatives will do.
         bool inTable = false;
-        const QStringList alternatives = QString::fromStdString(names[k]).split(" or ");
-        for (const QString& name : alternatives)
-            inTable = inTable || tableNames(name.toStdString());
+        std::string shown;
+        for (const char* name : names[k]) {
+            inTable = inTable || tableNames(name);
+            shown += (shown.empty() ? "" : " or ") + std::string(name);
+        }
         const int level = k < levels.size() ? levels[k] : 0;
-        if (!inTable && std::find(noRow.begin(), noRow.end(), names[k]) == noRow.end())
-            noRow.push_back(names[k]);
-        else
-            noField.push_back(level ? names[k] + " at " + std::to_string(level) + " hPa" : names[k]);
+        if (inTable)
+            noField.push_back(level ? shown + " at " + std::to_string(level) + " hPa" : shown);
+        else if (std::find(noRow.begin(), noRow.end(), shown) == noRow.end())
+            noRow.push_back(shown);
     }
     std::string text;
     if (!noRow.empty())
@@ -255,15 +257,11 @@ std::vector<std::vector<p_data>*> inputs(CachedData& store, const char* quantity
                                          const std::vector<std::vector<const char*>>& names)
 {
     std::vector<std::vector<p_data>*> found;
-    std::vector<std::string> lacking;
+    std::vector<std::vector<const char*>> lacking;
     for (const auto& alternatives : names) {
         std::vector<p_data>* e = input(store, alternatives);
-        if (!e || e->empty()) {
-            std::string joined;
-            for (const char* name : alternatives)
-                joined += (joined.empty() ? "" : " or ") + std::string(name);
-            lacking.push_back(joined);
-        }
+        if (!e || e->empty())
+            lacking.push_back(alternatives);
         found.push_back(e);
     }
     if (lacking.empty())

@@ -99,7 +99,8 @@ std::vector<const p_data*> byLevel(const std::vector<p_data>& records);
 // derivation lacks: each by its output names (alternatives joined by "or"),
 // with " at L hPa" when a level of it is missing. Names without a row in the
 // table are said to be missing from the table, the others from the inputs.
-void sayLacking(const char* quantity, const std::vector<std::string>& names, const std::vector<int>& levels = {});
+void sayLacking(const char* quantity, const std::vector<std::vector<const char*>>& names,
+                const std::vector<int>& levels = {});
 
 // The row of a record with that output name lists no levels.
 void sayNoLevels(const char* quantity, const char* name);

@@ -24,12 +24,12 @@ bool fixedLevels(CachedData& store, const char* quantity, const std::vector<std:
                  std::vector<const p_data*>& found)
 {
     found.clear();
-    std::vector<std::string> names;
+    std::vector<std::vector<const char*>> names;
     std::vector<int> levels;
     for (const auto& [name, level] : needs) {
         found.push_back(exactLevel(input(store, {name}), level));
         if (!found.back()) {
-            names.push_back(name);
+            names.push_back({name});
             levels.push_back(level);
         }
     }

@@ -5,56 +5,91 @@
 #include <algorithm>
 #include <cmath>
 
-bool placeOnArea(const std::vector<double>& lon, const std::vector<double>& lat, const std::vector<double>& values,
-                 std::vector<double>& outLon, std::vector<double>& outLat, std::vector<double>& outValues,
-                 const float* area, float dx, float dy, double fill)
-{
-    const float lon0 = area[0];
-    const float lat0 = area[1];
-    const float lon1 = area[2];
-    const float lat1 = area[3];
+namespace {
 
+// Nearest cell index along one axis, or -1 outside [0, n).
+long long cell(double offset, float step, long long n)
+{
+    const double d = offset / static_cast<double>(step);
+    if (!(std::fabs(d) < 2e9))
+        return -1;
+    const long long k = qRound(d);
+    return k >= 0 && k < n ? k : -1;
+}
+
+}  // namespace
+
+bool AreaGrid::define(const float* area, float dx, float dy)
+{
     // Grid size in single precision; a non-finite or absurd size is refused
     // before anything is allocated.
-    const float columns = (lon1 - lon0) / dx + 1.0f;
-    const float rows = (lat1 - lat0) / dy + 1.0f;
+    const float columns = (area[2] - area[0]) / dx + 1.0f;
+    const float rows = (area[3] - area[1]) / dy + 1.0f;
     if (!(columns >= 1.0f && rows >= 1.0f && columns < 1e9f && rows < 1e9f))
         return false;
     const long long nx = static_cast<long long>(columns);
     const long long ny = static_cast<long long>(rows);
     if (nx * ny > kMaxAreaCells)
         return false;
+    m_lon0 = area[0];
+    m_lat0 = area[1];
+    m_dx = dx;
+    m_dy = dy;
+    m_nx = nx;
+    m_ny = ny;
+    return true;
+}
 
-    outValues.assign(static_cast<size_t>(nx * ny), fill);
-    outLon.reserve(outLon.size() + static_cast<size_t>(nx));
-    for (long long i = 0; i < nx; ++i)
-        outLon.push_back(static_cast<double>(lon0 + static_cast<float>(i) * dx));
-    outLat.reserve(outLat.size() + static_cast<size_t>(ny));
-    for (long long j = 0; j < ny; ++j)
-        outLat.push_back(static_cast<double>(lat0 + static_cast<float>(j) * dy));
+long long AreaGrid::column(double lon) const
+{
+    long long i = cell(lon - m_lon0, m_dx, m_nx);
+    if (i < 0)
+        i = cell(lon + 360.0 - m_lon0, m_dx, m_nx);
+    if (i < 0)
+        i = cell(lon - 360.0 - m_lon0, m_dx, m_nx);
+    return i;
+}
 
-    // Nearest cell index along one axis, or -1 outside [0, n).
-    auto cell = [](double offset, float step, long long n) -> long long {
-        const double d = offset / static_cast<double>(step);
-        if (!(std::fabs(d) < 2e9))
-            return -1;
-        const long long k = qRound(d);
-        return k >= 0 && k < n ? k : -1;
-    };
+long long AreaGrid::row(double lat) const
+{
+    return cell(lat - m_lat0, m_dy, m_ny);
+}
 
+void AreaGrid::start(std::vector<double>& outLon, std::vector<double>& outLat, std::vector<double>& values,
+                     double fill) const
+{
+    values.assign(static_cast<size_t>(m_nx * m_ny), fill);
+    outLon.reserve(outLon.size() + static_cast<size_t>(m_nx));
+    for (long long i = 0; i < m_nx; ++i)
+        outLon.push_back(static_cast<double>(m_lon0 + static_cast<float>(i) * m_dx));
+    outLat.reserve(outLat.size() + static_cast<size_t>(m_ny));
+    for (long long j = 0; j < m_ny; ++j)
+        outLat.push_back(static_cast<double>(m_lat0 + static_cast<float>(j) * m_dy));
+}
+
+void AreaGrid::place(const std::vector<double>& lon, const std::vector<double>& lat, const std::vector<double>& values,
+                     std::vector<double>& out) const
+{
     const size_t points = std::min(values.size(), std::min(lon.size(), lat.size()));
     for (size_t k = 0; k < points; ++k) {
-        const long long j = cell(lat[k] - lat0, dy, ny);
+        const long long j = row(lat[k]);
         if (j < 0)
             continue;
-        long long i = cell(lon[k] - lon0, dx, nx);
-        if (i < 0)
-            i = cell(lon[k] + 360.0 - lon0, dx, nx);
-        if (i < 0)
-            i = cell(lon[k] - 360.0 - lon0, dx, nx);
+        const long long i = column(lon[k]);
         if (i < 0)
             continue;
-        outValues[static_cast<size_t>(j * nx + i)] = values[k];
+        out[static_cast<size_t>(j * m_nx + i)] = values[k];
     }
+}
+
+bool placeOnArea(const std::vector<double>& lon, const std::vector<double>& lat, const std::vector<double>& values,
+                 std::vector<double>& outLon, std::vector<double>& outLat, std::vector<double>& outValues,
+                 const float* area, float dx, float dy, double fill)
+{
+    AreaGrid grid;
+    if (!grid.define(area, dx, dy))
+        return false;
+    grid.start(outLon, outLat, outValues, fill);
+    grid.place(lon, lat, values, outValues);
     return true;
 }

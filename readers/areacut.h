@@ -7,16 +7,44 @@
 // Largest area grid accepted, in cells.
 constexpr long long kMaxAreaCells = 1LL << 28;
 
-// Places the points (lon[k], lat[k], values[k]) on the regular grid spanning
-// `area` (start longitude, start latitude, end longitude, end latitude) with
-// spacings dx and dy: columns (end - start) / dx + 1 and rows likewise,
-// counted in single precision. Each point goes to its nearest cell (halves
-// upward), a later point replacing an earlier one; a point whose longitude
-// misses the area is tried 360 degrees east and then west. Cells no point
-// reaches hold `fill`. The grid's longitudes and latitudes are appended to
-// outLon and outLat, its values (row-major, rows from the start latitude)
-// replace outValues. False, with nothing changed, when the area gives no
-// cells or more than kMaxAreaCells.
+// The regular grid spanning `area` (start longitude, start latitude, end
+// longitude, end latitude) with spacings dx and dy: columns
+// (end - start) / dx + 1 and rows likewise, counted in single precision.
+class AreaGrid {
+public:
+    // False when the area gives no cells or more than kMaxAreaCells.
+    bool define(const float* area, float dx, float dy);
+
+    bool operator==(const AreaGrid& o) const
+    {
+        return m_lon0 == o.m_lon0 && m_lat0 == o.m_lat0 && m_dx == o.m_dx && m_dy == o.m_dy && m_nx == o.m_nx &&
+               m_ny == o.m_ny;
+    }
+    long long columns() const { return m_nx; }
+    long long rows() const { return m_ny; }
+    // The nearest column of a longitude (halves upward), tried as given and
+    // then 360 degrees east and west; -1 when it misses the area.
+    long long column(double lon) const;
+    // The nearest row of a latitude; -1 when it misses the area.
+    long long row(double lat) const;
+    // Appends the grid's longitudes and latitudes, and fills `values`
+    // (row-major, rows from the start latitude) with `fill`.
+    void start(std::vector<double>& outLon, std::vector<double>& outLat, std::vector<double>& values,
+               double fill) const;
+    // Puts each point (lon[k], lat[k], values[k]) in its cell of `out` (as
+    // made by start), a later point replacing an earlier one.
+    void place(const std::vector<double>& lon, const std::vector<double>& lat, const std::vector<double>& values,
+               std::vector<double>& out) const;
+
+private:
+    float m_lon0 = 0, m_lat0 = 0, m_dx = 0, m_dy = 0;
+    long long m_nx = 0, m_ny = 0;
+};
+
+// Places the points (lon[k], lat[k], values[k]) on the area grid: each point
+// goes to its nearest cell, a later point replacing an earlier one. Cells no
+// point reaches hold `fill`. False, with nothing changed, when the area
+// gives no cells or more than kMaxAreaCells.
 bool placeOnArea(const std::vector<double>& lon, const std::vector<double>& lat, const std::vector<double>& values,
                  std::vector<double>& outLon, std::vector<double>& outLat, std::vector<double>& outValues,
                  const float* area, float dx, float dy, double fill);

@@ -150,9 +150,29 @@ bool gribReader::readMessage(grib_handle* h, const QString& fileName)
     gribkeys::needLong(h, "Ny", fileName);
     p_data record = recordOf(id);
     readTimesAndMember(h, fileName, record);
-    decodeValues(h, fileName, points);
+    // Values are decoded only for messages the table keeps.
+    if (!wanted(record)) {
+        gribkeys::needText(h, "units", fileName);
+        return true;
+    }
+    // A regular grid already found to match ecCodes' coordinates is placed
+    // from its definition; any other grid through ecCodes' coordinates,
+    // which also teach its definition.
+    RegularGrid* regular = m_grids.trusted(h);
+    if (!regular) {
+        decodeValues(h, fileName, points);
+        m_grids.learn(h, m_lons, m_lats);
+    }
     record.prop_units = gribkeys::needText(h, "units", fileName);
-    return fileOnArea(std::move(record), nx, fileName);
+    if (!regular)
+        return fileOnArea(std::move(record), nx, m_lons.front(), m_lons.back(), points, fileName,
+                          [&](const AreaGrid& area, std::vector<double>& out) {
+                              area.place(m_lons, m_lats, m_values, out);
+                          });
+    return fileOnArea(std::move(record), nx, regular->lons.front(), regular->lons.back(), points, fileName,
+                      [&](const AreaGrid& area, std::vector<double>& out) {
+                          placeRegular(h, *regular, area, fileName, m_values, out);
+                      });
 }
 
 gribReader::Decoding gribReader::checkDecoding(grib_handle* h, const QString& fileName, long& points)
@@ -202,38 +222,35 @@ void gribReader::decodeValues(grib_handle* h, const QString& fileName, long poin
     gribkeys::need(grib_get_data(h, m_lats.data(), m_lons.data(), m_values.data()), "decoding", "values", fileName);
 }
 
-bool gribReader::fileOnArea(p_data record, long nx, const QString& fileName)
+bool gribReader::wanted(const p_data& record)
 {
-    CsvFileParser* table = CsvFileParser::getInstance();
     const std::string key = variableKey(record);
     m_tally.offered(key);
-    const QString qShortName = QString::fromStdString(record.factorShortName);
-    const QString qKey = QString::fromStdString(key);
-    if (!table->find(key)) {
-        logDebug(QString("[READGIRB] skip %1").arg(qShortName));
-        logDebug(QString("[READGIRB] RE KEY %1").arg(qKey));
-        return true;
-    }
-    logDebug(QString("[READGIRB] read %1").arg(qShortName));
-    logDebug(QString("[READGIRB] RE KEY %1").arg(qKey));
+    const bool kept = CsvFileParser::getInstance()->find(key) != nullptr;
+    logDebug(QString("[READGIRB] %1 %2").arg(kept ? "read" : "skip", QString::fromStdString(record.factorShortName)));
+    logDebug(QString("[READGIRB] RE KEY %1").arg(QString::fromStdString(key)));
+    return kept;
+}
 
-    const long points = static_cast<long>(m_lons.size());
-    const float dx = nx >= 2 && nx <= points
-                         ? static_cast<float>((m_lons.back() - m_lons.front()) / static_cast<double>(nx - 1))
-                         : 0.0f;
+bool gribReader::fileOnArea(p_data record, long nx, double firstLon, double lastLon, long points,
+                            const QString& fileName, const Placement& place)
+{
+    const float dx =
+        nx >= 2 && nx <= points ? static_cast<float>((lastLon - firstLon) / static_cast<double>(nx - 1)) : 0.0f;
     // A grid scanned westward has a negative step; its cells are the same.
     const float step = std::fabs(dx);
-    if (!(step > 0.0f) || !std::isfinite(step) ||
-        !placeOnArea(m_lons, m_lats, m_values, record.lon, record.lat, record.data, table->m_area, step, step,
-                     record.prop_fillValue)) {
+    AreaGrid area;
+    if (!(step > 0.0f) || !std::isfinite(step) || !area.define(CsvFileParser::getInstance()->m_area, step, step)) {
         const QString message = QString("[READGIRB] %1 in %2 cannot be placed on the table's area (step %3 degrees); "
                                         "the message is skipped")
-                                    .arg(qKey, fileName)
+                                    .arg(QString::fromStdString(variableKey(record)), fileName)
                                     .arg(static_cast<double>(dx));
         KV_LOG_ERROR(message);
         std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
         return false;
     }
+    area.start(record.lon, record.lat, record.data, record.prop_fillValue);
+    place(area, record.data);
     record.dimDx = spacingCodeOf(step);
     std::fflush(stdout);
     record.isFi = false;

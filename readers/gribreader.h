@@ -4,6 +4,9 @@
 
 #include "model/basereader.h"
 #include "readers/areacut.h"
+#include "readers/regulargrid.h"
+
+#include <functional>
 
 #include <string>
 #include <vector>
@@ -51,15 +54,23 @@ private:
     Decoding checkDecoding(grib_handle* h, const QString& fileName, long& points);
     // The message's values, with their coordinates, into the working arrays.
     void decodeValues(grib_handle* h, const QString& fileName, long points);
-    // Files the record of a message whose key has a table row, cut to the
-    // table's area. False when it cannot be placed on the area.
-    bool fileOnArea(p_data record, long nx, const QString& fileName);
+    // Whether the table has a row for the record's key (logged, and counted
+    // among the keys the input offered).
+    bool wanted(const p_data& record);
+    // Files the record cut to the table's area, its step from the first and
+    // last of the message's longitudes; `place` puts the values on the area
+    // grid. False when the message cannot be placed on the area.
+    using Placement = std::function<void(const AreaGrid& area, std::vector<double>& out)>;
+    bool fileOnArea(p_data record, long nx, double firstLon, double lastLon, long points, const QString& fileName,
+                    const Placement& place);
 
     // Table generation: files the identity of every message in m_prob;
     // false when the input could not be read whole.
     bool probeMessages(const QString& fileName);
     bool writeTable(const QString& tableFile) const;
 
+    // Regular grids met in this input and whether their definitions are trusted.
+    RegularGrids m_grids;
     // Working arrays of one message, reused from message to message.
     std::vector<double> m_lats;
     std::vector<double> m_lons;

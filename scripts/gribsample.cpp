@@ -42,11 +42,12 @@ std::string makeGribMessage(const GribField& f, std::string* error)
     setLong("dataTime", f.dataTime);
     setLong(f.edition == 1 ? "P1" : "forecastTime", f.forecastTime);
 
-    const double lastLon = f.firstLon + static_cast<double>(f.ni - 1) * f.step;
+    const double lastLon = f.firstLon + static_cast<double>(f.ni - 1) * (f.westward ? -f.step : f.step);
     const double lastLat = f.firstLat + static_cast<double>(f.nj - 1) * (f.southToNorth ? f.step : -f.step);
     setLong("Ni", f.ni);
     setLong("Nj", f.nj);
     setLong("jScansPositively", f.southToNorth ? 1 : 0);
+    setLong("iScansNegatively", f.westward ? 1 : 0);
     setDouble("latitudeOfFirstGridPointInDegrees", f.firstLat);
     setDouble("longitudeOfFirstGridPointInDegrees", f.firstLon);
     setDouble("latitudeOfLastGridPointInDegrees", lastLat);

@@ -20,6 +20,7 @@ struct GribField {
     double firstLon = 0, firstLat = 0, step = 1;
     long ni = 2, nj = 2;
     bool southToNorth = false;
+    bool westward = false;  // columns run from east to west
     long bitsPerValue = 24;      // simple packing
     std::vector<double> values;  // ni * nj, in scanning order; 9999 marks a missing point
 };

@@ -561,6 +561,8 @@ TEST_F(GridTest, AWordWhenADerivationCannotRun)
          "TCL: needs TD; the inputs gave none\n"},
         {{row("u", "EDA"), row("v", "VV"), row("gh", "HGT"), row("SHR01", "SHR")}, {{"u", 850}, {"v", 850}, {"gh", 850}},
          "SHR01: the row named EDA lists no levels\n"},
+        {{row("t", "TMP"), row("ai", "AI")}, {{"t", 850}, {"t", 700}, {"t", 500}},
+         "ai: needs a row named TD; the table has none\n"},
         {{row("u", "EDA"), row("q", "Q"), row("EDIQ", "EDIQ")}, {{"u", 850}},
          "EDIQ: needs a row named VV; the table has none; needs Q; the inputs gave none\n"},
     };

@@ -1,0 +1,227 @@
+#include "readers/regulargrid.h"
+
+#include "readers/gribkeys.h"
+
+#include <grib_api.h>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// The keys a regular grid's coordinates follow from, as one text; empty when
+// the message is not a regular latitude/longitude grid scanned row by row.
+std::string definitionOf(grib_handle* h)
+{
+    std::string type;
+    if (gribkeys::getText(h, "gridType", type) != 0 || type != "regular_ll")
+        return std::string();
+    long consecutive = 1, alternating = 1, rotated = 1;
+    if (grib_get_long(h, "jPointsAreConsecutive", &consecutive) != 0 || consecutive != 0 ||
+        grib_get_long(h, "alternativeRowScanning", &alternating) != 0 || alternating != 0)
+        return std::string();
+    if (grib_get_long(h, "isRotatedGrid", &rotated) == 0 && rotated != 0)
+        return std::string();
+    std::string text = type;
+    char number[64];
+    for (const char* key : {"editionNumber", "Ni", "Nj", "iScansNegatively", "jScansPositively"}) {
+        long v = 0;
+        if (grib_get_long(h, key, &v) != 0)
+            return std::string();
+        std::snprintf(number, sizeof number, " %ld", v);
+        text += number;
+    }
+    for (const char* key : {"longitudeOfFirstGridPointInDegrees", "longitudeOfLastGridPointInDegrees",
+                            "latitudeOfFirstGridPointInDegrees", "latitudeOfLastGridPointInDegrees",
+                            "iDirectionIncrementInDegrees", "jDirectionIncrementInDegrees"}) {
+        double v = 0;
+        if (grib_get_double(h, key, &v) != 0)
+            v = NAN;  // a missing increment is part of the definition too
+        std::snprintf(number, sizeof number, " %.17g", v);
+        text += number;
+    }
+    return text;
+}
+
+double number(grib_handle* h, const char* key)
+{
+    double v = NAN;
+    grib_get_double(h, key, &v);
+    return v;
+}
+
+long whole(grib_handle* h, const char* key)
+{
+    long v = 0;
+    grib_get_long(h, key, &v);
+    return v;
+}
+
+// Candidate longitudes of the columns: the step from the first and last
+// longitude (round the globe when they are equal or the last is smaller),
+// then added up from the first (with or without the last column at the
+// last longitude as given) or multiplied.
+std::vector<std::vector<double>> columnCandidates(grib_handle* h, long ni)
+{
+    double lon1 = number(h, "longitudeOfFirstGridPointInDegrees");
+    const double lon2 = number(h, "longitudeOfLastGridPointInDegrees");
+    double step = number(h, "iDirectionIncrementInDegrees");
+    const bool westward = whole(h, "iScansNegatively") != 0;
+    if (ni > 1) {
+        const double span = westward ? (lon1 > lon2 ? lon1 - lon2 : lon1 + 360.0 - lon2)
+                                     : (lon2 > lon1 ? lon2 - lon1 : lon2 + 360.0 - lon1);
+        step = span / static_cast<double>(ni - 1);
+    }
+    if (westward)
+        step = -step;
+    else if (lon1 + static_cast<double>(ni - 2) * step > 360.0)
+        lon1 -= 360.0;
+    std::vector<double> added(static_cast<size_t>(ni)), multiplied(static_cast<size_t>(ni));
+    double lon = lon1;
+    for (long i = 0; i < ni; ++i) {
+        added[static_cast<size_t>(i)] = lon;
+        lon += step;
+        multiplied[static_cast<size_t>(i)] = lon1 + static_cast<double>(i) * step;
+    }
+    std::vector<double> endingAtLast = added;
+    endingAtLast.back() = lon2;
+    return {added, endingAtLast, multiplied};
+}
+
+// Candidate latitudes of the rows, likewise.
+std::vector<std::vector<double>> rowCandidates(grib_handle* h, long nj)
+{
+    const double lat1 = number(h, "latitudeOfFirstGridPointInDegrees");
+    const double lat2 = number(h, "latitudeOfLastGridPointInDegrees");
+    double step = number(h, "jDirectionIncrementInDegrees");
+    if (!std::isfinite(step) && nj > 1)
+        step = std::fabs(lat1 - lat2) / static_cast<double>(nj - 1);
+    const double fromSpan = nj > 1 ? (lat2 - lat1) / static_cast<double>(nj - 1) : 0.0;
+    if (whole(h, "jScansPositively") == 0)
+        step = -step;
+    std::vector<std::vector<double>> out;
+    for (const double s : {step, fromSpan}) {
+        std::vector<double> added(static_cast<size_t>(nj)), multiplied(static_cast<size_t>(nj));
+        double lat = lat1;
+        for (long j = 0; j < nj; ++j) {
+            added[static_cast<size_t>(j)] = lat;
+            lat += s;
+            multiplied[static_cast<size_t>(j)] = lat1 + static_cast<double>(j) * s;
+        }
+        out.push_back(added);
+        added.back() = lat2;
+        out.push_back(added);
+        out.push_back(multiplied);
+    }
+    return out;
+}
+
+// Whether every point's coordinate equals its column's (byColumn) or its
+// row's entry of `axis`.
+bool axisMatches(const std::vector<double>& axis, const std::vector<double>& coordinate, long ni, long nj,
+                 bool byColumn)
+{
+    for (long j = 0; j < nj; ++j)
+        for (long i = 0; i < ni; ++i)
+            if (coordinate[static_cast<size_t>(j * ni + i)] != axis[static_cast<size_t>(byColumn ? i : j)])
+                return false;
+    return true;
+}
+
+}  // namespace
+
+RegularGrid* RegularGrids::trusted(grib_handle* h)
+{
+    const std::string definition = definitionOf(h);
+    if (definition.empty())
+        return nullptr;
+    const auto it = m_known.find(definition);
+    return it != m_known.end() && it->second.trusted ? &it->second.grid : nullptr;
+}
+
+void RegularGrids::learn(grib_handle* h, const std::vector<double>& lon, const std::vector<double>& lat)
+{
+    const std::string definition = definitionOf(h);
+    if (definition.empty() || m_known.count(definition) != 0)
+        return;
+    Known& known = m_known[definition];
+    const long ni = whole(h, "Ni"), nj = whole(h, "Nj");
+    if (ni < 1 || nj < 1 || lon.size() != static_cast<size_t>(ni) * static_cast<size_t>(nj) ||
+        lat.size() != lon.size())
+        return;
+    for (const std::vector<double>& lons : columnCandidates(h, ni)) {
+        if (!axisMatches(lons, lon, ni, nj, true))
+            continue;
+        for (const std::vector<double>& lats : rowCandidates(h, nj)) {
+            if (!axisMatches(lats, lat, ni, nj, false))
+                continue;
+            known.grid.ni = ni;
+            known.grid.nj = nj;
+            known.grid.lons = lons;
+            known.grid.lats = lats;
+            known.trusted = true;
+            return;
+        }
+    }
+}
+
+namespace {
+
+// The points of the grid that land on the area and their cells, in scanning
+// order, so that a later point replaces an earlier one as in placeOnArea;
+// each column and row takes its cell by the same rule as a point there.
+void workOutPlacement(RegularGrid& grid, const AreaGrid& area)
+{
+    std::vector<long long> column(static_cast<size_t>(grid.ni)), row(static_cast<size_t>(grid.nj));
+    for (long i = 0; i < grid.ni; ++i)
+        column[static_cast<size_t>(i)] = area.column(grid.lons[static_cast<size_t>(i)]);
+    for (long j = 0; j < grid.nj; ++j)
+        row[static_cast<size_t>(j)] = area.row(grid.lats[static_cast<size_t>(j)]);
+
+    grid.area = area;
+    grid.points.clear();
+    grid.cells.clear();
+    for (long j = 0; j < grid.nj; ++j) {
+        if (row[static_cast<size_t>(j)] < 0)
+            continue;
+        for (long i = 0; i < grid.ni; ++i) {
+            if (column[static_cast<size_t>(i)] < 0)
+                continue;
+            grid.points.push_back(static_cast<int>(j * grid.ni + i));
+            grid.cells.push_back(
+                static_cast<size_t>(row[static_cast<size_t>(j)] * area.columns() + column[static_cast<size_t>(i)]));
+        }
+    }
+}
+
+}  // namespace
+
+void placeRegular(grib_handle* h, RegularGrid& grid, const AreaGrid& area, const QString& fileName,
+                  std::vector<double>& values, std::vector<double>& out)
+{
+    // Worked out once for the messages of a grid on one area.
+    if (!(grid.area == area))
+        workOutPlacement(grid, area);
+    const std::vector<int>& points = grid.points;
+    const std::vector<size_t>& cells = grid.cells;
+
+    // Simple packing without a bitmap gives single values directly.
+    std::string packing;
+    long bitmap = 1;
+    const bool single = gribkeys::getText(h, "packingType", packing) == 0 && packing == "grid_simple" &&
+                        grib_get_long(h, "bitmapPresent", &bitmap) == 0 && bitmap == 0;
+    values.resize(single ? points.size() : static_cast<size_t>(grid.ni) * static_cast<size_t>(grid.nj));
+    if (single) {
+        if (!points.empty())
+            gribkeys::need(grib_get_double_elements(h, "values", points.data(), static_cast<long>(points.size()),
+                                                    values.data()),
+                           "decoding", "values", fileName);
+        for (size_t k = 0; k < points.size(); ++k)
+            out[cells[k]] = values[k];
+        return;
+    }
+    size_t n = values.size();
+    gribkeys::need(grib_get_double_array(h, "values", values.data(), &n), "decoding", "values", fileName);
+    for (size_t k = 0; k < points.size(); ++k)
+        out[cells[k]] = values[static_cast<size_t>(points[k])];
+}

@@ -42,49 +42,124 @@ namespace {
 
 // Chunk size of one read of a whole file.
 constexpr size_t kChunk = 10485760;
-// Compressed bytes taken in at a time by the bzip2 decoder.
+// Compressed bytes taken in at a time.
 constexpr size_t kBzipInput = 1 << 20;
+constexpr size_t kGzipInput = 256 * 1024;
 
+// gzip through zlib's inflate, so that every byte decoded before damage is
+// given (gzread drops what a read that meets damage decoded). Read as
+// zlib's gzread reads: a file that does not start with the gzip magic is
+// taken as it stands; after a member, another follows only where the magic
+// does, and any other bytes after the last member are ignored.
 class GzipDecoder : public CompressedStream::Decoder {
 public:
-    explicit GzipDecoder(const QString& path) : m_in(gzopen(QFile::encodeName(path).constData(), "rb"))
+    explicit GzipDecoder(const QString& path)
+        : m_path(path), m_in(std::fopen(QFile::encodeName(path).constData(), "rb"))
     {
         opened = m_in != nullptr;
         finished = !opened;
-        if (m_in)
-            gzbuffer(m_in, 256 * 1024);
+        if (!opened)
+            return;
+        fill();
+        if (!atMagic()) {
+            notCompressed = true;
+            return;
+        }
+        if (inflateInit2(&m_stream, 15 + 16) != Z_OK) {
+            fail("cannot start the gzip decoder");
+            return;
+        }
+        m_inflating = true;
     }
     ~GzipDecoder() override
     {
+        if (m_inflating)
+            inflateEnd(&m_stream);
         if (m_in)
-            gzclose(m_in);
+            std::fclose(m_in);
     }
 
     size_t decode(unsigned char* buffer, size_t n) override
     {
-        const int got = gzread(m_in, buffer, static_cast<unsigned>(std::min<size_t>(n, INT_MAX)));
         ++reads;
-        // A damaged or cut stream can still deliver the bytes before the
-        // damage; the error state tells.
-        int code = Z_OK;
-        const char* message = gzerror(m_in, &code);
-        if (got < 0 || (code != Z_OK && code != Z_STREAM_END)) {
-            fail(QString::fromLatin1(message));
-            return got > 0 ? static_cast<size_t>(got) : 0;
+        n = std::min<size_t>(n, UINT_MAX);
+        if (notCompressed)
+            return copy(buffer, n);
+        m_stream.next_out = buffer;
+        m_stream.avail_out = static_cast<uInt>(n);
+        // Until the buffer is full, the file ends or damage is met; the bytes
+        // decoded before damage are given all the same.
+        while (m_stream.avail_out > 0 && !finished) {
+            if (m_stream.avail_in == 0 && !m_inputEnded)
+                fill();
+            const int status = inflate(&m_stream, Z_NO_FLUSH);
+            if (status == Z_STREAM_END) {
+                nextMember();
+            } else if (status == Z_BUF_ERROR && m_stream.avail_in == 0 && m_inputEnded) {
+                fail(m_path + ": unexpected end of file");
+            } else if (status != Z_OK && status != Z_BUF_ERROR) {
+                fail(m_path + ": " +
+                     (m_stream.msg ? QString::fromLatin1(m_stream.msg) : QString("compressed data error")));
+            }
         }
-        if (reads == 1 && gzdirect(m_in))
-            notCompressed = true;
-        if (gzeof(m_in) || got == 0) {
-            if (gzeof(m_in))
-                end();
-            else
-                fail("unexpected end of the gzip stream");
-        }
-        return static_cast<size_t>(got);
+        return n - m_stream.avail_out;
     }
 
 private:
-    gzFile m_in;
+    // Reads the next compressed bytes, after those not yet decoded.
+    void fill()
+    {
+        if (m_stream.avail_in > 0 && m_stream.next_in != m_input.data())
+            std::memmove(m_input.data(), m_stream.next_in, m_stream.avail_in);
+        const size_t had = m_stream.avail_in;
+        const size_t got = std::fread(m_input.data() + had, 1, m_input.size() - had, m_in);
+        m_inputEnded = got < m_input.size() - had;
+        m_stream.next_in = m_input.data();
+        m_stream.avail_in = static_cast<uInt>(had + got);
+    }
+
+    bool atMagic()
+    {
+        if (m_stream.avail_in < 2 && !m_inputEnded)
+            fill();
+        return m_stream.avail_in >= 2 && m_stream.next_in[0] == 0x1f && m_stream.next_in[1] == 0x8b;
+    }
+
+    // After a member: the next one, or the end.
+    void nextMember()
+    {
+        if (atMagic() && inflateReset(&m_stream) == Z_OK)
+            return;
+        end();
+    }
+
+    // A file that holds no gzip data, as it stands.
+    size_t copy(unsigned char* buffer, size_t n)
+    {
+        size_t given = 0;
+        while (given < n) {
+            if (m_stream.avail_in == 0) {
+                if (m_inputEnded)
+                    break;
+                fill();
+            }
+            const size_t k = std::min<size_t>(n - given, m_stream.avail_in);
+            std::memcpy(buffer + given, m_stream.next_in, k);
+            m_stream.next_in += k;
+            m_stream.avail_in -= static_cast<uInt>(k);
+            given += k;
+        }
+        if (m_stream.avail_in == 0 && m_inputEnded)
+            end();
+        return given;
+    }
+
+    QString m_path;
+    std::FILE* m_in;
+    std::vector<unsigned char> m_input = std::vector<unsigned char>(kGzipInput);
+    bool m_inputEnded = false;
+    bool m_inflating = false;
+    z_stream m_stream {};
 };
 
 class Bzip2Decoder : public CompressedStream::Decoder {
@@ -127,7 +202,8 @@ public:
         if (status != BZ_OK) {
             fail(status == BZ_DATA_ERROR || status == BZ_DATA_ERROR_MAGIC ? QString("damaged bzip2 data")
                                                                           : QString("bzip2 error %1").arg(status));
-            return 0;
+            // What the call decoded before the damage is given.
+            return produced;
         }
         if (m_stream.avail_in == 0 && m_inputEnded && produced == 0)
             fail("unexpected end of the bzip2 stream");
@@ -225,7 +301,7 @@ int CompressedStream::reads() const
     return m_decoder->reads;
 }
 
-Decompressed decompressFile(const QString& path, CompressedStream::Format format, bool keepBytes)
+Decompressed decompressFile(const QString& path, CompressedStream::Format format)
 {
     Decompressed result;
     std::unique_ptr<CompressedStream> in;
@@ -237,9 +313,7 @@ Decompressed decompressFile(const QString& path, CompressedStream::Format format
         std::vector<unsigned char> chunk(kChunk);
         while (!in->finished()) {
             const size_t n = in->read(chunk.data(), chunk.size());
-            if (keepBytes)
-                result.bytes.insert(result.bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
-            result.size += n;
+            result.bytes.insert(result.bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
         }
         result.complete = in->complete();
         result.error = in->error();
@@ -256,10 +330,10 @@ Decompressed decompressFile(const QString& path, CompressedStream::Format format
 
 Decompressed gunzipFile(const QString& path)
 {
-    return decompressFile(path, CompressedStream::Format::Gzip, true);
+    return decompressFile(path, CompressedStream::Format::Gzip);
 }
 
 Decompressed bunzip2File(const QString& path)
 {
-    return decompressFile(path, CompressedStream::Format::Bzip2, true);
+    return decompressFile(path, CompressedStream::Format::Bzip2);
 }

@@ -11,7 +11,8 @@
 
 // A gzip or bzip2 file decompressed piece by piece. Several gzip members or
 // bzip2 streams in a row read as one stream; a gzip file that holds no gzip
-// data reads as it stands, as zlib reads it.
+// data reads as it stands, as zlib reads it (known once it is opened), and
+// bytes after the last gzip member that are not gzip data are ignored.
 class CompressedStream {
 public:
     enum class Format { Gzip, Bzip2 };
@@ -23,11 +24,10 @@ public:
 
     // The file could be opened.
     bool opened() const;
-    // Decodes at most `n` more bytes into `buffer` with one call of the
-    // decoder and returns how many it gave (possibly none before the end,
-    // while the decoder takes in more input). What a call that meets damage
-    // decoded is dropped, except what zlib gives before a cut-off end. No
-    // bytes come once finished.
+    // Decodes at most `n` more bytes into `buffer` and returns how many it
+    // gave (possibly none before the end, while the decoder takes in more
+    // input). Every byte decoded before damage is given, also by the call
+    // that meets it. No bytes come once finished.
     size_t read(unsigned char* buffer, size_t n);
     // No more bytes will come: the stream ended, cleanly or at damage.
     bool finished() const;
@@ -47,8 +47,7 @@ private:
 };
 
 struct Decompressed {
-    std::vector<unsigned char> bytes;  // everything decoded up to the end or the damage, when kept
-    uint64_t size = 0;                 // how many bytes that is, kept or not
+    std::vector<unsigned char> bytes;  // everything decoded up to the end or the damage
     int reads = 0;                     // number of chunk reads
     bool opened = false;               // the compressed file could be opened
     bool complete = false;             // the stream ended cleanly
@@ -56,11 +55,9 @@ struct Decompressed {
     bool notCompressed = false;        // a ".gz" file that holds no gzip data, taken as it stands
 };
 
-// Decodes a whole file in chunks of 10 MiB; the bytes of a chunk that meets
-// damage are lost with it. The bytes are kept in `bytes` or, with
-// `keepBytes` false, only counted (the file is then checked without being
-// held).
-Decompressed decompressFile(const QString& path, CompressedStream::Format format, bool keepBytes);
+// Decodes a whole file into memory, in chunks of 10 MiB, up to its end or
+// its damage.
+Decompressed decompressFile(const QString& path, CompressedStream::Format format);
 
 // Decompresses a gzip file (several members in a row are read as one
 // stream). A read error stops at the damage. A file without gzip data is

@@ -69,23 +69,18 @@ void GribMessages::openCompressed(const QString& extension)
     // Numbered as the plain file for the trace line: bzip2 input was once
     // read through a file.
     m_traceNumber = extension == ".bz2" ? 2 : 3;
-    const CompressedStream::Format format =
-        extension == ".bz2" ? CompressedStream::Format::Bzip2 : CompressedStream::Format::Gzip;
-    // The whole stream is decoded once first, in the chunks a whole read
-    // takes, so that where reading stops on damage, and what is said about
-    // it, are known before the first message.
-    const Decompressed d = decompressFile(m_fileName, format, false);
-    if (!d.opened) {
+    m_stream = std::make_unique<CompressedStream>(
+        m_fileName, extension == ".bz2" ? CompressedStream::Format::Bzip2 : CompressedStream::Format::Gzip);
+    if (!m_stream->opened()) {
         report(QString("[READGIRB] open failed %1").arg(m_fileName));
         m_failed = true;
         return;
     }
-    if (!d.complete)
-        reportDamage(d.error);
-    if (d.notCompressed)
+    if (m_stream->notCompressed())
         report(QString("[READGIRB] %1 is not gzip-compressed; it is read as a plain GRIB file").arg(m_fileName));
-    m_size = d.size;
-    m_stream = std::make_unique<CompressedStream>(m_fileName, format);
+    // A decoder that could not even start.
+    if (m_stream->finished())
+        noteEnd();
 }
 
 void GribMessages::reportDamage(const QString& why)
@@ -102,8 +97,10 @@ GribMessages::~GribMessages()
 
 GribHandle GribMessages::next()
 {
-    if (m_failed || !nextIsSound())
+    if (m_failed || m_stopped || !nextIsSound()) {
+        m_stopped = true;
         return nullptr;
+    }
     int err = 0;
     GribHandle h;
     if (m_source == FromFile)
@@ -112,14 +109,31 @@ GribHandle GribMessages::next()
         h = fromCompressed(err);
     if (err != 0) {
         h.reset();
-        if (m_damaged)
+        m_stopped = true;
+        if (stopsAtDamage())
             return nullptr;
         throw FatalError(255,
                          QString("ecCodes cannot read a message of %1: %2")
                              .arg(m_fileName, QString::fromLatin1(grib_get_error_message(err))),
                          KV_HERE);
     }
+    // The last message: whatever the stream still holds is decoded, so that
+    // damage after it is said.
+    if (!h) {
+        m_stopped = true;
+        if (m_stream && !m_stream->finished())
+            drain();
+    }
     return h;
+}
+
+bool GribMessages::stopsAtDamage()
+{
+    if (m_source != FromMemory)
+        return false;
+    if (!m_stream->finished())
+        drain();
+    return m_damaged;
 }
 
 GribHandle GribMessages::fromCompressed(int& err)
@@ -141,8 +155,8 @@ GribHandle GribMessages::fromCompressed(int& err)
 }
 
 // Whether the next message can be given to ecCodes. A cut-short or damaged
-// one ends the run as a message ecCodes cannot read would, except past the
-// damage of a compressed stream, where reading simply stops.
+// one ends the run as a message ecCodes cannot read would, except at or past
+// the damage of a compressed stream, where reading simply stops.
 bool GribMessages::nextIsSound()
 {
     std::string fault;
@@ -162,7 +176,7 @@ bool GribMessages::nextIsSound()
     }
     if (fault.empty())
         return true;
-    if (!m_damaged)
+    if (!stopsAtDamage())
         throw FatalError(255, QString("[READGIRB] %1 %2").arg(m_fileName, QString::fromStdString(fault)), KV_HERE);
     return false;
 }
@@ -170,15 +184,15 @@ bool GribMessages::nextIsSound()
 // The fault of the next message of a compressed input, which is then held
 // whole, with the byte after it: ecCodes is given what the window holds and
 // must not meet its end before the input's, or it would read a message cut
-// short where the input holds it whole.
+// short where the input holds it whole. The input's size is known once the
+// stream has ended; a message that reaches it is checked against it.
 std::string GribMessages::compressedFault()
 {
     const GribByteReader read = [this](uint64_t offset, unsigned char* buffer, size_t n) {
         return held(offset, buffer, n);
     };
     const uint64_t end = gribMessageEnd(read, m_pos, m_size);
-    if (end <= m_size)
-        cover(end + 1);
+    cover(end >= m_size ? end : end + 1);
     std::string fault;
     if (m_holdFailure.isEmpty())
         fault = gribMessageFault(read, m_pos, m_size, 0);
@@ -195,7 +209,7 @@ size_t GribMessages::held(uint64_t offset, unsigned char* buffer, size_t n)
 {
     if (offset < m_pos || offset >= m_size || !m_holdFailure.isEmpty())
         return 0;
-    const uint64_t want = std::min<uint64_t>(m_size, offset + std::min<uint64_t>(n, m_size - offset));
+    const uint64_t want = offset + std::min<uint64_t>(n, m_size - offset);
     cover(want);
     const uint64_t have = m_windowStart + m_window.size();
     if (offset >= have)
@@ -205,15 +219,28 @@ size_t GribMessages::held(uint64_t offset, unsigned char* buffer, size_t n)
     return got;
 }
 
+void GribMessages::tooLarge()
+{
+    m_holdFailure = QString("cannot be read: the GRIB message at byte %1 would take more than %2 bytes of memory")
+                        .arg(m_pos)
+                        .arg(kMaxHeld);
+}
+
 bool GribMessages::cover(uint64_t end)
 {
     end = std::min(end, m_size);
     if (end <= m_windowStart + m_window.size())
         return true;
-    if (end - m_pos > kMaxHeld) {
-        m_holdFailure = QString("cannot be read: the GRIB message at byte %1 would take more than %2 bytes of memory")
-                            .arg(m_pos)
-                            .arg(kMaxHeld);
+    if (!m_holdFailure.isEmpty())
+        return false;
+    // A known end past what may be held: the stream is decoded to its end
+    // unheld, whose place tells a message cut short from one too large.
+    // Nothing more can be held once it has been.
+    if (m_drained || (end != kUnknownSize && end - m_pos > kMaxHeld)) {
+        if (!m_drained)
+            drain();
+        if (std::min(end, m_size) > m_windowStart + m_window.size())
+            tooLarge();
         return false;
     }
     try {
@@ -229,35 +256,51 @@ bool GribMessages::cover(uint64_t end)
         }
         // Room for the message at once, or for half as much again when the
         // bytes are searched through piece by piece.
-        const uint64_t room = std::min<uint64_t>(end - m_windowStart + kPiece, m_size - m_windowStart);
-        if (m_window.capacity() < room)
-            m_window.reserve(static_cast<size_t>(std::max<uint64_t>(room, m_window.capacity() + m_window.capacity() / 2)));
-        while (m_windowStart + m_window.size() < end)
-            if (!pull())
+        if (end != kUnknownSize) {
+            const uint64_t room = end - m_windowStart + kPiece;
+            if (m_window.capacity() < room)
+                m_window.reserve(
+                    static_cast<size_t>(std::max<uint64_t>(room, m_window.capacity() + m_window.capacity() / 2)));
+        }
+        while (m_windowStart + m_window.size() < end && !m_stream->finished()) {
+            pull();
+            if (end == kUnknownSize && m_windowStart + m_window.size() - m_pos > kMaxHeld) {
+                tooLarge();
                 return false;
+            }
+        }
     } catch (const std::bad_alloc&) {
         m_holdFailure = QString("cannot be read: there is not enough memory for the GRIB message at byte %1").arg(m_pos);
         return false;
     }
-    return true;
+    return m_windowStart + m_window.size() >= std::min(end, m_size);
 }
 
-bool GribMessages::pull()
+void GribMessages::pull()
 {
     const size_t had = m_window.size();
-    const size_t piece = static_cast<size_t>(std::min<uint64_t>(kPiece, m_size - m_produced));
-    m_window.resize(had + piece);
-    const size_t got = m_stream->read(m_window.data() + had, piece);
+    m_window.resize(had + kPiece);
+    const size_t got = m_stream->read(m_window.data() + had, kPiece);
     m_window.resize(had + got);
     m_produced += got;
-    if (got == 0 && m_stream->finished()) {
-        // The stream ended sooner than it did a moment ago: the file changed.
-        // The input ends here, as at damage.
-        m_size = m_produced;
-        if (!m_damaged)
-            reportDamage(m_stream->opened() && !m_stream->error().isEmpty() ? m_stream->error()
-                                                                             : QString("it changed while it was read"));
-        return false;
-    }
-    return true;
+    if (m_stream->finished())
+        noteEnd();
+}
+
+void GribMessages::drain()
+{
+    m_drained = true;
+    if (m_stream->finished())
+        return;
+    std::vector<unsigned char> scratch(kPiece);
+    while (!m_stream->finished())
+        m_produced += m_stream->read(scratch.data(), scratch.size());
+    noteEnd();
+}
+
+void GribMessages::noteEnd()
+{
+    m_size = m_produced;
+    if (!m_stream->complete())
+        reportDamage(m_stream->error());
 }

@@ -115,7 +115,7 @@ bool gribReader::dataConvert(const std::vector<double>& lon, const std::vector<d
 bool gribReader::readFile(QString fileName)
 {
     GribMessages messages(fileName);
-    bool complete = !messages.incomplete();
+    bool complete = true;
 
     size_t messageCount = 0;
     while (GribHandle h = messages.next()) {
@@ -124,7 +124,10 @@ bool gribReader::readFile(QString fileName)
         if (!readMessage(h.get(), fileName))
             complete = false;
     }
-    if (messageCount == 0 && !messages.incomplete()) {
+    // A compressed input's damage is known once it has been read.
+    if (messages.incomplete()) {
+        complete = false;
+    } else if (messageCount == 0) {
         reportProblem(QString("[READGIRB] %1 holds no GRIB message").arg(fileName), KV_HERE);
         complete = false;
     }

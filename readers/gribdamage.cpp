@@ -204,6 +204,67 @@ bool findProduct(const GribByteReader& read, uint64_t from, uint64_t size, Produ
     return false;
 }
 
+// Whether a product that ecCodes takes from memory besides the GRIB ones
+// (BUFR, HDF5, WRAP) starts in [from, before).
+bool otherProductBefore(const GribByteReader& read, uint64_t from, uint64_t before)
+{
+    if (from >= before)
+        return false;
+    std::vector<unsigned char> window(kWindow);
+    for (uint64_t pos = from; pos < before;) {
+        const size_t n = read(pos, window.data(), static_cast<size_t>(std::min<uint64_t>(window.size(), before + 3 - pos)));
+        if (n < 4)
+            return false;
+        for (size_t i = 0; i + 4 <= n && pos + i < before; ++i) {
+            const unsigned char* p = &window[i];
+            if (std::memcmp(p, "BUFR", 4) == 0 || std::memcmp(p, "\x89HDF", 4) == 0 || std::memcmp(p, "WRAP", 4) == 0)
+                return true;
+        }
+        pos += n - 3;
+    }
+    return false;
+}
+
+bool bigEndian24(const GribByteReader& read, uint64_t at, uint64_t& value)
+{
+    unsigned char b[3];
+    if (read(at, b, 3) != 3)
+        return false;
+    value = uint64_t(b[0]) << 16 | uint64_t(b[1]) << 8 | b[2];
+    return true;
+}
+
+// The end of the edition-1 message of the large form at `start`, whose
+// indicator section holds `coded`: ecCodes reads the lengths of sections 1
+// to 4 in turn, and the length of section 4 tells how the total is coded.
+// 0 when the source ends in the sections, or when a length is too short
+// for what ecCodes has read by then, so that it reads on to the end.
+uint64_t largeGrib1End(const GribByteReader& read, uint64_t start, uint64_t coded)
+{
+    uint64_t length = 0;
+    unsigned char flags = 0;
+    if (!bigEndian24(read, start + 8, length) || length < 8 || read(start + 15, &flags, 1) != 1)
+        return 0;
+    uint64_t pos = start + 8 + length;
+    for (const unsigned char present : {0x80, 0x40}) {
+        if (!(flags & present))
+            continue;
+        if (!bigEndian24(read, pos, length) || length < 3)
+            return 0;
+        pos += length;
+    }
+    uint64_t section4 = 0;
+    if (!bigEndian24(read, pos, section4))
+        return 0;
+    pos += 3;
+    const uint64_t total = section4 < 120 ? (coded & 0x7fffff) * 120 - section4 + 4 : coded;
+    if (total == 0)
+        return pos;
+    if (total < pos - start)
+        return 0;
+    return total > UINT64_MAX - start ? UINT64_MAX : start + total;
+}
+
 // The fields of one GRIB 2 message as its sections go by, and what is
 // wrong with them.
 class FieldWalk {
@@ -346,4 +407,23 @@ std::string gribMessageFault(const GribByteReader& read, uint64_t from, uint64_t
     if (head.bytes[7] != 2)
         return std::string();
     return sectionsFault(read, head.start, claimed, base, at);
+}
+
+uint64_t gribMessageEnd(const GribByteReader& read, uint64_t from, uint64_t size)
+{
+    ProductHead head;
+    if (!findProduct(read, from, size, head) || otherProductBefore(read, from, head.start) || head.have < 8 ||
+        std::memcmp(head.bytes, "GRIB", 4) != 0)
+        return size;
+    const uint64_t coded = uint64_t(head.bytes[4]) << 16 | uint64_t(head.bytes[5]) << 8 | head.bytes[6];
+    if (head.bytes[7] == 1 && (coded & 0x800000)) {
+        const uint64_t end = largeGrib1End(read, head.start, coded);
+        return end == 0 ? size : end;
+    }
+    // ecCodes has read the indicator section (8 bytes in edition 1, 16 in
+    // edition 2) when it reads the rest of the claimed length.
+    const uint64_t claimed = claimedLength(head.bytes, head.have);
+    if (claimed < (head.bytes[7] == 1 ? 8u : kHead))
+        return size;
+    return claimed > UINT64_MAX - head.start ? UINT64_MAX : head.start + claimed;
 }

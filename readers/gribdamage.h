@@ -24,3 +24,14 @@ using GribByteReader = std::function<size_t(uint64_t offset, unsigned char* buff
 // bitmap or group packing does not fit their grid and their sections.
 // Offsets in the text are counted from `base`.
 std::string gribMessageFault(const GribByteReader& read, uint64_t from, uint64_t size, uint64_t base);
+
+// Where ecCodes stops reading when it takes the next message from memory:
+// the source of `size` bytes from `from` on. ecCodes reads a GRIB message of
+// edition 1 or 2 to the end its indicator section tells (or, for an
+// edition-1 message of the large form, the end it works out from the
+// lengths of its sections), possibly past `size`, and nothing after it. In
+// every other case the answer is `size`: no product, another product first
+// (a pseudo-GRIB one, or BUFR, HDF5 or WRAP, which ecCodes also takes from
+// memory), another edition, or lengths that ecCodes' own arithmetic would
+// read on from to the source's end with.
+uint64_t gribMessageEnd(const GribByteReader& read, uint64_t from, uint64_t size);

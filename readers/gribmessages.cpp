@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include <unistd.h>
 
@@ -37,6 +38,9 @@ void report(const QString& message)
     std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
 }
 
+// Decompressed bytes decoded at a time onto the window.
+constexpr size_t kPiece = 1 << 20;
+
 }  // namespace
 
 GribMessages::GribMessages(const QString& fileName) : m_fileName(fileName)
@@ -46,7 +50,7 @@ GribMessages::GribMessages(const QString& fileName) : m_fileName(fileName)
     const int dot = fileName.lastIndexOf('.');
     const QString extension = dot < 0 ? QString() : fileName.mid(dot);
     if (extension == ".bz2" || extension == ".gz" || extension == ".GZ") {
-        decompress(extension);
+        openCompressed(extension);
     } else {
         m_file = std::fopen(QFile::encodeName(fileName).constData(), "rb");
         if (!m_file) {
@@ -59,28 +63,30 @@ GribMessages::GribMessages(const QString& fileName) : m_fileName(fileName)
     grib_multi_support_on(nullptr);
 }
 
-void GribMessages::decompress(const QString& extension)
+void GribMessages::openCompressed(const QString& extension)
 {
     m_source = FromMemory;
     // Numbered as the plain file for the trace line: bzip2 input was once
     // read through a file.
     m_traceNumber = extension == ".bz2" ? 2 : 3;
-    Decompressed d = extension == ".bz2" ? bunzip2File(m_fileName) : gunzipFile(m_fileName);
-    if (!d.opened) {
+    m_stream = std::make_unique<CompressedStream>(
+        m_fileName, extension == ".bz2" ? CompressedStream::Format::Bzip2 : CompressedStream::Format::Gzip);
+    if (!m_stream->opened()) {
         report(QString("[READGIRB] open failed %1").arg(m_fileName));
         m_failed = true;
         return;
     }
-    if (!d.complete) {
-        report(QString("[READGIRB] %1 is damaged (%2); only the messages before the damage are read")
-                   .arg(m_fileName, d.error));
-        m_damaged = true;
-    }
-    if (d.notCompressed)
+    if (m_stream->notCompressed())
         report(QString("[READGIRB] %1 is not gzip-compressed; it is read as a plain GRIB file").arg(m_fileName));
-    m_buffer = std::move(d.bytes);
-    m_next = m_buffer.data();
-    m_left = m_buffer.size();
+    // A decoder that could not even start.
+    if (m_stream->finished())
+        noteEnd();
+}
+
+void GribMessages::reportDamage(const QString& why)
+{
+    report(QString("[READGIRB] %1 is damaged (%2); only the messages before the damage are read").arg(m_fileName, why));
+    m_damaged = true;
 }
 
 GribMessages::~GribMessages()
@@ -91,36 +97,66 @@ GribMessages::~GribMessages()
 
 GribHandle GribMessages::next()
 {
-    if (m_failed || !nextIsSound())
+    if (m_failed || m_stopped || !nextIsSound()) {
+        m_stopped = true;
         return nullptr;
-    int err = 0;
-    grib_handle* h = nullptr;
-    if (m_source == FromFile) {
-        h = grib_handle_new_from_file(nullptr, m_file, &err);
-    } else {
-        // ecCodes moves past a multi-field message with its first field and
-        // hands out the others on the calls that follow, so it is asked
-        // again after the last byte until it has none left.
-        void* data = m_next;
-        h = grib_handle_new_from_multi_message(nullptr, &data, &m_left, &err);
-        m_next = static_cast<unsigned char*>(data);
     }
+    int err = 0;
+    GribHandle h;
+    if (m_source == FromFile)
+        h.reset(grib_handle_new_from_file(nullptr, m_file, &err));
+    else
+        h = fromCompressed(err);
     if (err != 0) {
-        if (h)
-            grib_handle_delete(h);
-        if (m_damaged)
+        h.reset();
+        m_stopped = true;
+        if (stopsAtDamage())
             return nullptr;
         throw FatalError(255,
                          QString("ecCodes cannot read a message of %1: %2")
                              .arg(m_fileName, QString::fromLatin1(grib_get_error_message(err))),
                          KV_HERE);
     }
-    return GribHandle(h);
+    // The last message: whatever the stream still holds is decoded, so that
+    // damage after it is said.
+    if (!h) {
+        m_stopped = true;
+        if (m_stream && !m_stream->finished())
+            drain();
+    }
+    return h;
+}
+
+bool GribMessages::stopsAtDamage()
+{
+    if (m_source != FromMemory)
+        return false;
+    if (!m_stream->finished())
+        drain();
+    return m_damaged;
+}
+
+GribHandle GribMessages::fromCompressed(int& err)
+{
+    // ecCodes moves past a multi-field message with its first field and
+    // hands out the others on the calls that follow, so it is asked again
+    // after the last byte until it has none left.
+    unsigned char* at = m_window.data() + (m_pos - m_windowStart);
+    void* data = at;
+    size_t left = static_cast<size_t>(m_windowStart + m_window.size() - m_pos);
+    GribHandle h(grib_handle_new_from_multi_message(nullptr, &data, &left, &err));
+    const uint64_t taken = static_cast<uint64_t>(static_cast<unsigned char*>(data) - at);
+    if (taken > 0) {
+        m_pos += taken;
+        m_windowRead = true;
+        std::vector<unsigned char>().swap(m_read);
+    }
+    return h;
 }
 
 // Whether the next message can be given to ecCodes. A cut-short or damaged
-// one ends the run as a message ecCodes cannot read would, except past the
-// damage of a compressed stream, where reading simply stops.
+// one ends the run as a message ecCodes cannot read would, except at or past
+// the damage of a compressed stream, where reading simply stops.
 bool GribMessages::nextIsSound()
 {
     std::string fault;
@@ -136,20 +172,135 @@ bool GribMessages::nextIsSound()
             },
             static_cast<uint64_t>(at), m_fileSize, 0);
     } else {
-        const unsigned char* next = m_next;
-        const size_t left = m_left;
-        fault = gribMessageFault(
-            [next, left](uint64_t offset, unsigned char* buffer, size_t n) -> size_t {
-                const size_t got = offset < left ? std::min<uint64_t>(n, left - offset) : 0;
-                if (got > 0)
-                    std::memcpy(buffer, next + offset, got);
-                return got;
-            },
-            0, m_left, static_cast<uint64_t>(m_next - m_buffer.data()));
+        fault = compressedFault();
     }
     if (fault.empty())
         return true;
-    if (!m_damaged)
+    if (!stopsAtDamage())
         throw FatalError(255, QString("[READGIRB] %1 %2").arg(m_fileName, QString::fromStdString(fault)), KV_HERE);
     return false;
+}
+
+// The fault of the next message of a compressed input, which is then held
+// whole, with the byte after it: ecCodes is given what the window holds and
+// must not meet its end before the input's, or it would read a message cut
+// short where the input holds it whole. The input's size is known once the
+// stream has ended; a message that reaches it is checked against it.
+std::string GribMessages::compressedFault()
+{
+    const GribByteReader read = [this](uint64_t offset, unsigned char* buffer, size_t n) {
+        return held(offset, buffer, n);
+    };
+    const uint64_t end = gribMessageEnd(read, m_pos, m_size);
+    cover(end >= m_size ? end : end + 1);
+    std::string fault;
+    if (m_holdFailure.isEmpty())
+        fault = gribMessageFault(read, m_pos, m_size, 0);
+    // A message that claims more than the input holds, and that the checks
+    // let through, gets the rest of the input, as ecCodes reads on to its end.
+    if (fault.empty() && end > m_size)
+        cover(m_size);
+    if (!m_holdFailure.isEmpty())
+        fault = m_holdFailure.toStdString();
+    return fault;
+}
+
+size_t GribMessages::held(uint64_t offset, unsigned char* buffer, size_t n)
+{
+    if (offset < m_pos || offset >= m_size || !m_holdFailure.isEmpty())
+        return 0;
+    const uint64_t want = offset + std::min<uint64_t>(n, m_size - offset);
+    cover(want);
+    const uint64_t have = m_windowStart + m_window.size();
+    if (offset >= have)
+        return 0;
+    const size_t got = static_cast<size_t>(std::min<uint64_t>(n, have - offset));
+    std::memcpy(buffer, m_window.data() + (offset - m_windowStart), got);
+    return got;
+}
+
+void GribMessages::tooLarge()
+{
+    m_holdFailure = QString("cannot be read: the GRIB message at byte %1 would take more than %2 bytes of memory")
+                        .arg(m_pos)
+                        .arg(kMaxHeld);
+}
+
+bool GribMessages::cover(uint64_t end)
+{
+    end = std::min(end, m_size);
+    if (end <= m_windowStart + m_window.size())
+        return true;
+    if (!m_holdFailure.isEmpty())
+        return false;
+    // A known end past what may be held: the stream is decoded to its end
+    // unheld, whose place tells a message cut short from one too large.
+    // Nothing more can be held once it has been.
+    if (m_drained || (end != kUnknownSize && end - m_pos > kMaxHeld)) {
+        if (!m_drained)
+            drain();
+        if (std::min(end, m_size) > m_windowStart + m_window.size())
+            tooLarge();
+        return false;
+    }
+    try {
+        // Only ecCodes moves the reading position, so the bytes before it
+        // are those of a window ecCodes has read from.
+        if (m_windowRead) {
+            std::vector<unsigned char> rest(m_window.begin() + static_cast<std::ptrdiff_t>(m_pos - m_windowStart),
+                                            m_window.end());
+            m_read.swap(m_window);
+            m_window.swap(rest);
+            m_windowStart = m_pos;
+            m_windowRead = false;
+        }
+        // Room for the message at once, or for half as much again when the
+        // bytes are searched through piece by piece.
+        if (end != kUnknownSize) {
+            const uint64_t room = end - m_windowStart + kPiece;
+            if (m_window.capacity() < room)
+                m_window.reserve(
+                    static_cast<size_t>(std::max<uint64_t>(room, m_window.capacity() + m_window.capacity() / 2)));
+        }
+        while (m_windowStart + m_window.size() < end && !m_stream->finished()) {
+            pull();
+            if (end == kUnknownSize && m_windowStart + m_window.size() - m_pos > kMaxHeld) {
+                tooLarge();
+                return false;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        m_holdFailure = QString("cannot be read: there is not enough memory for the GRIB message at byte %1").arg(m_pos);
+        return false;
+    }
+    return m_windowStart + m_window.size() >= std::min(end, m_size);
+}
+
+void GribMessages::pull()
+{
+    const size_t had = m_window.size();
+    m_window.resize(had + kPiece);
+    const size_t got = m_stream->read(m_window.data() + had, kPiece);
+    m_window.resize(had + got);
+    m_produced += got;
+    if (m_stream->finished())
+        noteEnd();
+}
+
+void GribMessages::drain()
+{
+    m_drained = true;
+    if (m_stream->finished())
+        return;
+    std::vector<unsigned char> scratch(kPiece);
+    while (!m_stream->finished())
+        m_produced += m_stream->read(scratch.data(), scratch.size());
+    noteEnd();
+}
+
+void GribMessages::noteEnd()
+{
+    m_size = m_produced;
+    if (!m_stream->complete())
+        reportDamage(m_stream->error());
 }

@@ -1,6 +1,7 @@
 // Where the GRIB messages of one input file come from: the open file itself,
-// or its content decompressed into memory (".gz", ".GZ", ".bz2"). Each
-// message is checked for damage before ecCodes is given it.
+// or its content decompressed as a stream (".gz", ".GZ", ".bz2") in one
+// pass, of which about one message at a time is held. Each message is
+// checked for damage before ecCodes is given it.
 #pragma once
 
 #include <QString>
@@ -10,7 +11,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
+
+class CompressedStream;
 
 struct GribHandleDeleter {
     void operator()(grib_handle* h) const { grib_handle_delete(h); }
@@ -21,8 +25,9 @@ class GribMessages {
 public:
     enum Source { FromFile = 2, FromMemory = 3 };
 
-    // Opens or decompresses the file; a file that cannot be read gives no
-    // messages, with an error logged and said on standard error.
+    // Opens the file; a compressed one is decoded as its messages are read.
+    // A file that cannot be read gives no messages, with an error logged and
+    // said on standard error.
     explicit GribMessages(const QString& fileName);
     ~GribMessages();
     GribMessages(const GribMessages&) = delete;
@@ -30,30 +35,76 @@ public:
 
     // The next message, or null after the last one. A message that ecCodes
     // cannot read, or that is cut short or damaged, ends the run
-    // (FatalError), except past the damage of a compressed stream, where
-    // reading simply stops.
+    // (FatalError), except at or past the damage of a compressed stream,
+    // where reading simply stops: the damage is said when the stream reaches
+    // it, or, when a message fails first, once the rest of the stream has
+    // been decoded to tell. A handle must be deleted before the next call:
+    // the bytes of a compressed input it was made from may go then.
     GribHandle next();
 
     // Whether handles given out may be kept while further ones are taken.
-    bool severalAtOnce() const { return true; }
+    bool severalAtOnce() const { return m_source == FromFile; }
 
     // The source's number in the table generation's trace line.
     int traceNumber() const { return m_traceNumber; }
-    // The input could not be opened or was damaged.
+    // The input could not be opened or was found damaged. Final once next()
+    // has given null.
     bool incomplete() const { return m_failed || m_damaged; }
+
+    // Most bytes of a compressed input held at once: a message ecCodes is
+    // given, with the bytes before it from the reading position on.
+    static constexpr uint64_t kMaxHeld = uint64_t(1) << 31;
 
 private:
     bool nextIsSound();
-    void decompress(const QString& extension);
+    std::string compressedFault();
+    void openCompressed(const QString& extension);
+    // Says that the compressed stream is damaged; reading stops there.
+    void reportDamage(const QString& why);
+    // Whether reading stops at the damage of a compressed stream rather than
+    // failing: the rest of the stream is decoded, unheld, to tell.
+    bool stopsAtDamage();
+    GribHandle fromCompressed(int& err);
+    // Copies up to `n` held bytes from `offset` on, decoding as far as needed.
+    size_t held(uint64_t offset, unsigned char* buffer, size_t n);
+    // Holds the decompressed bytes from the reading position up to `end`
+    // (or the input's end); false when they cannot be held.
+    bool cover(uint64_t end);
+    void tooLarge();
+    // Decodes the next piece of the stream onto the window.
+    void pull();
+    // Decodes the rest of the stream without holding it.
+    void drain();
+    // Notes where the stream ended, and its damage.
+    void noteEnd();
 
     QString m_fileName;
     Source m_source = FromFile;
     int m_traceNumber = 2;
     std::FILE* m_file = nullptr;
     uint64_t m_fileSize = 0;
-    std::vector<unsigned char> m_buffer;
-    unsigned char* m_next = nullptr;
-    size_t m_left = 0;
     bool m_failed = false;
     bool m_damaged = false;
+    bool m_stopped = false;
+
+    // Compressed input: its decoder, its size once it has ended (at its end
+    // or its damage; kUnknownSize before), how many bytes it has given, and
+    // where ecCodes reads next. Once drained, no more bytes can be held.
+    static constexpr uint64_t kUnknownSize = UINT64_MAX;
+    std::unique_ptr<CompressedStream> m_stream;
+    uint64_t m_size = kUnknownSize;
+    uint64_t m_produced = 0;
+    uint64_t m_pos = 0;
+    bool m_drained = false;
+    // The decompressed bytes held, from m_windowStart on. Once ecCodes has
+    // read a message from the window, the window stays as it is (ecCodes may
+    // go on using those bytes for the further fields of the message) until
+    // ecCodes reads from another; the bytes after the reading position then
+    // go on in a new window, and the old one waits in m_read.
+    std::vector<unsigned char> m_window;
+    uint64_t m_windowStart = 0;
+    bool m_windowRead = false;
+    std::vector<unsigned char> m_read;
+    // Why the bytes the next message needs cannot be held, when they cannot.
+    QString m_holdFailure;
 };

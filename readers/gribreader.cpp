@@ -138,13 +138,13 @@ bool gribReader::dataConvert(const std::vector<double>& lon, const std::vector<d
 bool gribReader::readFile(QString fileName)
 {
     GribMessages messages(fileName);
-    bool complete = !messages.incomplete();
+    bool complete = true;
 
     // Messages are read a few at a time on every thread, and filed in file
     // order; a fatal condition met taking the next message ends the run
-    // after the messages before it.
-    // The first message alone: its grid, once learnt, spares the others the
-    // decoding of every point's coordinates.
+    // after the messages before it. The first message is read alone: its
+    // grid, once learnt, spares the others the decoding of every point's
+    // coordinates.
     const int threads = readingThreads();
     size_t batch = 1;
     std::vector<Work> work(static_cast<size_t>(threads));
@@ -182,7 +182,10 @@ bool gribReader::readFile(QString fileName)
     }
     if (ended)
         std::rethrow_exception(ended);
-    if (messageCount == 0 && !messages.incomplete()) {
+    // A compressed input's damage is known once it has been read.
+    if (messages.incomplete()) {
+        complete = false;
+    } else if (messageCount == 0) {
         reportProblem(QString("[READGIRB] %1 holds no GRIB message").arg(fileName), KV_HERE);
         complete = false;
     }

@@ -1,6 +1,7 @@
-// The checks of a GRIB message's bytes alone, without ecCodes or the rest of
-// the converter: from the input's start, and from after every end marker,
-// where the reader asks for the message that follows a sound one.
+// The checks of a GRIB message's bytes alone, and where ecCodes would stop
+// reading it, without ecCodes or the rest of the converter: from the input's
+// start, and from after every end marker, where the reader asks for the
+// message that follows a sound one.
 #include "readers/gribdamage.h"
 
 #include <algorithm>
@@ -18,10 +19,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::memcpy(buffer, data + offset, got);
         return got;
     };
-    // Every fault completes "<file> ..." in the reader's message.
+    // Every fault completes "<file> ..." in the reader's message; ecCodes
+    // reads no message that ends before where it starts reading.
     auto check = [&](uint64_t from, uint64_t base) {
         const std::string fault = gribMessageFault(read, from, size, base);
         if (!fault.empty() && fault.rfind("is damaged: ", 0) != 0 && fault.rfind("is cut short: ", 0) != 0)
+            std::abort();
+        if (gribMessageEnd(read, from, size) < from)
             std::abort();
     };
     check(0, 0);

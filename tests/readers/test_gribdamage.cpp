@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -140,16 +142,21 @@ Bytes product(const char* magic, uint32_t first)
     return p;
 }
 
-std::string fault(const Bytes& bytes, uint64_t from = 0, uint64_t base = 0)
+// A source of the given bytes.
+GribByteReader readerOf(const Bytes& bytes)
 {
-    const GribByteReader read = [&bytes](uint64_t offset, unsigned char* buffer, size_t n) -> size_t {
+    return [&bytes](uint64_t offset, unsigned char* buffer, size_t n) -> size_t {
         if (offset >= bytes.size())
             return 0;
         const size_t got = std::min<uint64_t>(n, bytes.size() - offset);
         std::memcpy(buffer, bytes.data() + offset, got);
         return got;
     };
-    return gribMessageFault(read, from, bytes.size(), base);
+}
+
+std::string fault(const Bytes& bytes, uint64_t from = 0, uint64_t base = 0)
+{
+    return gribMessageFault(readerOf(bytes), from, bytes.size(), base);
 }
 
 }  // namespace
@@ -301,4 +308,90 @@ TEST(GribDamage, FieldsPackedByGroups)
             c.fault.empty() ? std::string() : "is damaged: field 1 of the GRIB message at byte 0 " + c.fault;
         EXPECT_EQ(fault(message), expected) << c.name;
     }
+}
+
+namespace {
+
+// An edition-1 message of the large form: its indicator section codes
+// `coded` (the length in units of 120 bytes, with the large-form bit), then
+// a section 1 of `section1` bytes whose flags announce sections 2 and 3 of
+// the given lengths (none when 0), and section 4 of `section4` bytes.
+Bytes largeGrib1(uint32_t coded, uint32_t section1, uint32_t section2, uint32_t section3, uint32_t section4)
+{
+    Bytes m = text("GRIB") + Bytes{0, 0, 0, 1};
+    put(m, 4, 0x800000 | coded, 3);
+    Bytes s1(std::max<uint32_t>(section1, 8));
+    put(s1, 0, section1, 3);
+    s1[7] = static_cast<unsigned char>((section2 ? 0x80 : 0) | (section3 ? 0x40 : 0));
+    m = m + s1;
+    for (uint32_t length : {section2, section3}) {
+        if (length) {
+            Bytes s(std::max<uint32_t>(length, 3));
+            put(s, 0, length, 3);
+            m = m + s;
+        }
+    }
+    Bytes s4(3);
+    put(s4, 0, section4, 3);
+    return m + s4;
+}
+
+uint64_t messageEnd(const Bytes& bytes, uint64_t from = 0)
+{
+    return gribMessageEnd(readerOf(bytes), from, bytes.size());
+}
+
+}  // namespace
+
+// How far ecCodes reads for a message from memory: what a compressed input
+// must hold of it (and no less) before ecCodes is given it.
+TEST(GribDamage, WhereEcCodesStopsReading)
+{
+    const Bytes sound = grib2(grid(16) + field());
+    const Bytes garbage(70001, 'x');
+    const uint64_t kTail = 1000;  // bytes of the source after the message
+    const Bytes tail(kTail, 'z');
+    Bytes claimingAll = sound;
+    put(claimingAll, 8, UINT64_MAX, 8);
+    Bytes cutLarge = largeGrib1(3, 28, 10, 0, 100);
+    cutLarge.resize(cutLarge.size() - 2);
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        uint64_t end;  // UINT64_MAX - 1 for "the source's size"
+        uint64_t from = 0;
+    };
+    const uint64_t kSize = UINT64_MAX - 1;
+    const std::vector<Case> cases = {
+        {"empty source", {}, kSize},
+        {"no product", text("no grib here at all"), kSize},
+        {"edition 2", sound + tail, sound.size()},
+        {"edition 2 after garbage", garbage + sound + tail, garbage.size() + sound.size()},
+        {"the second message", sound + sound + tail, 2 * sound.size(), sound.size()},
+        {"edition 2 claiming more than the source", Bytes(sound.begin(), sound.end() - 10), sound.size()},
+        {"edition 2 claiming 2^64 - 1 after garbage", Bytes(5, 'x') + claimingAll, UINT64_MAX},
+        {"edition 2 claiming less than its indicator section", grib2(grid(16) + field(), -static_cast<int64_t>(sound.size()) + 15) + tail, kSize},
+        {"edition 2 cut in its indicator section", Bytes(sound.begin(), sound.begin() + 12), kSize},
+        {"BUFR in the garbage before", text("xxBUFR") + sound + tail, kSize},
+        {"HDF5 in the garbage before", text("\x89HDF") + sound + tail, kSize},
+        {"WRAP just before the message", text("WRAP") + sound + tail, kSize},
+        {"BUFR after the message's start", sound + text("BUFR") + tail, sound.size()},
+        {"edition 1", grib1(100, 100) + tail, 100},
+        {"edition 1 claiming less than its indicator section", grib1(7, 100) + tail, kSize},
+        {"edition 3", Bytes{'G', 'R', 'I', 'B', 0, 0, 0, 3} + Bytes(8, 0) + tail, kSize},
+        {"pseudo-GRIB product", product("DIAG", 3) + tail, kSize},
+        // Section 4 shorter than 120 bytes: 3 units of 120 bytes, less section
+        // 4's length, and the end marker.
+        {"edition 1 of the large form", largeGrib1(3, 28, 0, 0, 100) + tail, 3 * 120 - 100 + 4},
+        {"edition 1 of the large form with sections 2 and 3", largeGrib1(3, 28, 10, 20, 100) + tail, 3 * 120 - 100 + 4},
+        {"edition 1 of the large form whose section 4 tells the length", largeGrib1(3, 28, 0, 0, 200) + tail,
+         0x800000 | 3},
+        {"edition 1 of the large form coding no length", largeGrib1(0, 28, 0, 0, 4) + tail, 8 + 28 + 3},
+        {"edition 1 of the large form shorter than its sections", largeGrib1(1, 28, 200, 0, 100) + tail, kSize},
+        {"edition 1 of the large form with a section 1 of 7 bytes", largeGrib1(3, 7, 0, 0, 100) + tail, kSize},
+        {"edition 1 of the large form with a section 2 of 2 bytes", largeGrib1(3, 28, 2, 0, 100) + tail, kSize},
+        {"edition 1 of the large form cut in its sections", cutLarge, kSize},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(messageEnd(c.bytes, c.from), c.end == kSize ? c.bytes.size() : c.end) << c.name;
 }

@@ -1,6 +1,8 @@
 // Reading GRIB messages into the store: keys, table filter, area cut,
 // members, times and the compressed forms.
+#include "readers/gribmessages.h"
 #include "readers/gribtest.h"
+#include "support/fatalend.h"
 
 #include <QFile>
 
@@ -59,6 +61,45 @@ QByteArray multiFieldMessage(const std::vector<QByteArray>& singles)
     for (int i = 0; i < 8; ++i)
         out[8 + i] = char(total >> (56 - 8 * i));
     return out;
+}
+
+// Ten 0.25-degree fields over 70..150 E, 70..0 N of 270 kB each: together
+// larger than the pieces a compressed input is decoded in.
+std::vector<QByteArray> largeMessages()
+{
+    std::vector<QByteArray> messages;
+    for (long level : {1000, 925, 850, 700, 500, 400, 300, 250, 200, 100}) {
+        GribField f = eastAsia("t", level);
+        f.step = 0.25;
+        f.ni = 321;
+        f.nj = 281;
+        fillPattern(f, static_cast<double>(level));
+        messages.push_back(gribMessage(f));
+    }
+    return messages;
+}
+
+QByteArray joined(const std::vector<QByteArray>& messages, size_t from, size_t to)
+{
+    QByteArray out;
+    for (size_t m = from; m < to; ++m)
+        out += messages[m];
+    return out;
+}
+
+// The same records of temperature, in the same order.
+void expectSameTemperatures(const gribReader& got, const gribReader& expected, const std::string& what)
+{
+    const auto& want = expected.m_cache[0].at("t_Isobaric surface_");
+    const auto it = got.m_cache[0].find("t_Isobaric surface_");
+    ASSERT_NE(it, got.m_cache[0].end()) << what;
+    ASSERT_EQ(it->second.size(), want.size()) << what;
+    for (size_t k = 0; k < want.size(); ++k) {
+        EXPECT_EQ(it->second[k].level, want[k].level) << what;
+        EXPECT_EQ(it->second[k].data, want[k].data) << what;
+        EXPECT_EQ(it->second[k].lon, want[k].lon) << what;
+        EXPECT_EQ(it->second[k].lat, want[k].lat) << what;
+    }
 }
 
 }  // namespace
@@ -248,14 +289,21 @@ TEST_F(GribTest, MembersFillTheirSlotsAndRaiseTheCount)
 TEST_F(GribTest, CompressedFormsGiveTheSameStore)
 {
     useTable("80,137,12,60", {variableRow("t", kIsobaric, "", "TMP")});
-    const QByteArray plain = gribMessage(eastAsia("t", 850)) + gribMessage(eastAsia("t", 500));
+    const std::vector<QByteArray> messages = largeMessages();
+    const QByteArray plain = joined(messages, 0, messages.size());
 
     gribReader ref;
     ASSERT_TRUE(ref.readFile(file("a.grib2", plain)));
-    const auto* expected = records(ref, "t_Isobaric surface_");
-    ASSERT_NE(expected, nullptr);
-    ASSERT_EQ(expected->size(), 2u);
+    ASSERT_EQ(records(ref, "t_Isobaric surface_")->size(), messages.size());
 
+    // Several gzip members or bzip2 streams in a row read as one, wherever
+    // they part: in a message's indicator section, in its values, between
+    // two messages.
+    const int inHead = messages[0].size() + 10, inValues = plain.size() * 2 / 3, between = joined(messages, 0, 8).size();
+    auto members = [&](QByteArray (*compress)(const QByteArray&)) {
+        return compress(plain.left(inHead)) + compress(plain.mid(inHead, inValues - inHead)) +
+               compress(plain.mid(inValues, between - inValues)) + compress(plain.mid(between));
+    };
     struct Case {
         QString name;
         QByteArray bytes;
@@ -264,21 +312,13 @@ TEST_F(GribTest, CompressedFormsGiveTheSameStore)
         {"a.grib2.gz", gzipBytes(plain)},
         {"a.grib2.GZ", gzipBytes(plain)},
         {"a.grib2.bz2", bzip2Bytes(plain)},
-        // Several gzip members or bzip2 streams in a row read as one.
-        {"two.gz", gzipBytes(plain.left(plain.size() / 2)) + gzipBytes(plain.mid(plain.size() / 2))},
-        {"two.bz2", bzip2Bytes(plain.left(plain.size() / 2)) + bzip2Bytes(plain.mid(plain.size() / 2))},
+        {"members.gz", members(gzipBytes)},
+        {"streams.bz2", members(bzip2Bytes)},
     };
     for (const Case& c : cases) {
         gribReader r;
         EXPECT_TRUE(r.readFile(file(c.name, c.bytes))) << c.name.toStdString();
-        const auto* got = records(r, "t_Isobaric surface_");
-        ASSERT_NE(got, nullptr) << c.name.toStdString();
-        ASSERT_EQ(got->size(), 2u);
-        for (size_t k = 0; k < 2; ++k) {
-            EXPECT_EQ((*got)[k].data, (*expected)[k].data);
-            EXPECT_EQ((*got)[k].lon, (*expected)[k].lon);
-            EXPECT_EQ((*got)[k].lat, (*expected)[k].lat);
-        }
+        expectSameTemperatures(r, ref, c.name.toStdString());
     }
 
     // Upper-case ".BZ2" is not a bzip2 name: the bytes are taken as GRIB and hold no message.
@@ -290,21 +330,50 @@ TEST_F(GribTest, CompressedFormsGiveTheSameStore)
 TEST_F(GribTest, DamagedCompressedStreamsKeepTheMessagesBeforeTheDamage)
 {
     useTable("80,137,12,60", {variableRow("t", kIsobaric, "", "TMP")});
-    const QByteArray first = gribMessage(eastAsia("t", 850));
-    const QByteArray second = gribMessage(eastAsia("t", 500));
+    const std::vector<QByteArray> messages = largeMessages();
+    auto part = [&](size_t from, size_t to) { return joined(messages, from, to); };
+    // Damage early in a bzip2 stream, before it has given anything.
+    auto damagedBzip2 = [](QByteArray bz) {
+        for (int k = 20; k < 60; ++k)
+            bz[k] = static_cast<char>(bz[k] ^ 0x5a);
+        return bz;
+    };
+    const QByteArray gz = gzipBytes(part(0, 1)) + gzipBytes(part(1, 2));
+    const QByteArray bz = bzip2Bytes(part(0, 1)) + bzip2Bytes(part(1, 2));
+    // A gzip member whose deflate data starts with a block of no valid type,
+    // or whose check value is wrong.
+    auto badBlock = [](QByteArray member) {
+        member[10] = 0x07;
+        return member;
+    };
+    auto badCheck = [](QByteArray member) {
+        member[member.size() - 8] = static_cast<char>(member[member.size() - 8] ^ 0x5a);
+        return member;
+    };
+    QByteArray unended = messages[3];
+    unended.replace(unended.size() - 4, 4, "xxxx");
+    QByteArray corrupt = bz;
+    for (int k = bzip2Bytes(part(0, 1)).size() + 100; k < corrupt.size() - 10; k += 7)
+        corrupt[k] = static_cast<char>(corrupt[k] ^ 0x5a);
     struct Case {
         QString name;
         QByteArray bytes;
+        size_t kept;  // the messages before the damage; 0: at least the first
     };
-    const QByteArray gz = gzipBytes(first) + gzipBytes(second);
-    const QByteArray bz = bzip2Bytes(first) + bzip2Bytes(second);
-    QByteArray corrupt = bz;
-    for (int k = bzip2Bytes(first).size() + 100; k < corrupt.size() - 10; k += 7)
-        corrupt[k] = static_cast<char>(corrupt[k] ^ 0x5a);
     const Case cases[] = {
-        {"cut.gz", gz.left(gz.size() - 40)},
-        {"cut.bz2", bz.left(bz.size() - 40)},
-        {"bad.bz2", corrupt},
+        {"cut.gz", gz.left(gz.size() - 40), 0},
+        {"cut.bz2", bz.left(bz.size() - 40), 0},
+        {"bad.bz2", corrupt, 0},
+        // Members and streams of several messages, damaged after some.
+        {"third-cut.gz", gzipBytes(part(0, 4)) + gzipBytes(part(4, 7)) + gzipBytes(part(7, 10)).left(30), 7},
+        {"second-damaged.bz2", bzip2Bytes(part(0, 4)) + damagedBzip2(bzip2Bytes(part(4, 10))), 4},
+        // Damage within the first 10 MiB decoded, after several messages:
+        // each message before it is kept.
+        {"bad-block.gz", gzipBytes(part(0, 6)) + badBlock(gzipBytes(part(6, 10))), 6},
+        {"bad-check.gz", badCheck(gzipBytes(part(0, 6))) + gzipBytes(part(6, 10)), 6},
+        // A message that would end the run in a sound stream, damage more
+        // than a megabyte after it.
+        {"bad-message.gz", gzipBytes(part(0, 3) + unended + part(4, 9)) + badBlock(gzipBytes(part(9, 10))), 3},
     };
     for (const Case& c : cases) {
         gribReader r;
@@ -312,11 +381,55 @@ TEST_F(GribTest, DamagedCompressedStreamsKeepTheMessagesBeforeTheDamage)
         const bool whole = r.readFile(file(c.name, c.bytes));
         const std::string err = ::testing::internal::GetCapturedStderr();
         EXPECT_FALSE(whole) << c.name.toStdString();
-        EXPECT_NE(err.find(c.name.toStdString()), std::string::npos) << err;
+        EXPECT_NE(err.find(c.name.toStdString() + " is damaged"), std::string::npos) << err;
         const auto* t = records(r, "t_Isobaric surface_");
         ASSERT_NE(t, nullptr) << c.name.toStdString();
-        EXPECT_EQ(t->front().level, 850);
-        EXPECT_LE(t->size(), 2u);
+        EXPECT_EQ(t->front().level, 1000);
+        if (c.kept == 0) {
+            EXPECT_LE(t->size(), 2u);
+            continue;
+        }
+        gribReader before;
+        ASSERT_TRUE(before.readFile(file("before.grib2", part(0, c.kept))));
+        expectSameTemperatures(r, before, c.name.toStdString());
+    }
+}
+
+// A message claiming more than the decompressed input holds ends the run as
+// in a plain file, before any of its claim is taken; one that the input
+// holds but that would take more than can be held at once ends it too.
+TEST_F(GribTest, MessagesClaimingMoreThanCanBeHeldEndTheRunUnread)
+{
+    useTable("80,137,12,60", {variableRow("t", kIsobaric, "", "TMP")});
+    QByteArray absurd = gribMessage(eastAsia());
+    const QByteArray length = QByteArray::fromHex("4000000000000000");  // 2^62
+    absurd.replace(8, 8, length);
+    const std::string cutShort = "is cut short: the GRIB message at byte 0 claims 4611686018427387904 bytes, only " +
+                                 std::to_string(absurd.size()) + " are left";
+    // 2 GiB and 1 MiB of zeros in gzip members of 1 MiB, after the
+    // indicator section of a message claiming 1000 bytes more than the most
+    // held at once.
+    QByteArray head = QByteArray("GRIB\0\0\0\2", 8) + QByteArray(8, '\0');
+    const uint64_t claimed = GribMessages::kMaxHeld + 1000;
+    for (int i = 0; i < 8; ++i)
+        head[8 + i] = static_cast<char>(claimed >> (56 - 8 * i));
+    const QByteArray zeros(1 << 20, '\0');
+    const QByteArray huge = gzipBytes(head + zeros) + gzipBytes(zeros).repeated(2048);
+    struct Case {
+        QString name;
+        QByteArray bytes;
+        std::string said;
+    };
+    const Case cases[] = {
+        {"absurd.grib2", absurd, cutShort},
+        {"absurd.grib2.gz", gzipBytes(absurd), cutShort},
+        {"absurd.grib2.bz2", bzip2Bytes(absurd), cutShort},
+        {"huge.grib2.gz", huge, "cannot be read: the GRIB message at byte 0 would take more than 2147483648 bytes"},
+    };
+    for (const Case& c : cases) {
+        const QString path = file(c.name, c.bytes);
+        EXPECT_TRUE(endsRun([&] { gribReader().readFile(path); }, 255, c.name.toStdString() + " " + c.said))
+            << c.name.toStdString();
     }
 }
 

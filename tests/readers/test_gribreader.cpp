@@ -150,38 +150,43 @@ TEST_F(GribTest, CellsTheInputDoesNotCoverHoldTheFillValue)
     EXPECT_EQ(at(110, 30), f.values[static_cast<size_t>(10 * 11 + 10)]);
 }
 
-TEST_F(GribTest, LongitudesMatchAcrossTheTwoConventions)
+TEST_F(GribTest, LongitudesMatchAcrossTheTwoConventionsTheAntimeridianAndTheSeam)
 {
-    // A global grid given in 0..359 fills an area given in -180..180.
-    GribField global;
-    global.firstLon = 0;
-    global.firstLat = 10;
-    global.ni = 360;
-    global.nj = 21;
-    fillPattern(global);
-    useTable("-20,20,0,10", {variableRow("t", kIsobaric, "", "TMP")});
-    gribReader r;
-    r.readFile(file("global.grib2", gribMessage(global)));
-    const auto* t = records(r, "t_Isobaric surface_");
-    ASSERT_NE(t, nullptr);
-    const p_data& rec = t->front();
-    ASSERT_EQ(rec.lon.size(), 41u);
-    for (size_t j = 0; j < rec.lat.size(); ++j)
-        for (size_t i = 0; i < rec.lon.size(); ++i)
-            ASSERT_EQ(rec.data[j * 41 + i], inputAt(global, rec.lon[i], rec.lat[j])) << rec.lon[i];
-
-    // And a grid given in -180..179 fills an area beyond 180.
-    GribField west = global;
-    west.firstLon = -180;
-    fillPattern(west, 500);
-    useTable("170,190,0,10", {variableRow("t", kIsobaric, "", "TMP")});
-    gribReader r2;
-    r2.readFile(file("west.grib2", gribMessage(west)));
-    const p_data& rec2 = records(r2, "t_Isobaric surface_")->front();
-    for (size_t j = 0; j < rec2.lat.size(); ++j)
-        for (size_t i = 0; i < rec2.lon.size(); ++i)
-            ASSERT_EQ(rec2.data[j * rec2.lon.size() + i], inputAt(west, rec2.lon[i], rec2.lat[j]))
-                << rec2.lon[i];
+    // Global 1-degree grids in either convention, on areas in either
+    // convention, across the antimeridian (an end smaller than the start)
+    // and round the globe, where both columns of the seam meridian take its
+    // values: every cell holds the input's value at its meridian.
+    const struct {
+        int edition;
+        double firstLon;
+        const char* area;
+        double lastAreaLon;
+    } cases[] = {
+        {2, 0, "-20,20,0,10", 20},      {1, -180, "170,190,0,10", 190}, {2, 0, "170,-170,0,10", 190},
+        {1, -180, "170,-170,0,10", 190}, {2, 0, "350,10,0,10", 370},    {2, 0, "-180,180,0,10", 180},
+        {1, -180, "-180,180,0,10", 180}, {1, -180, "0,360,0,10", 360},   {2, 0, "0,360,0,10", 360},
+        {2, 0, "179,-180,0,10", 180},
+    };
+    for (const auto& c : cases) {
+        GribField global;
+        global.edition = c.edition;
+        global.firstLon = c.firstLon;
+        global.firstLat = 10;
+        global.ni = 360;
+        global.nj = 11;
+        fillPattern(global);
+        useTable(c.area, {variableRow("t", kIsobaric, "", "TMP"), variableRow("t", "", "pl", "TMP")});
+        gribReader r;
+        r.readFile(file("global.grib", gribMessage(global)));
+        const auto* t = records(r, c.edition == 1 ? "t__pl" : "t_Isobaric surface_");
+        ASSERT_NE(t, nullptr) << c.area;
+        const p_data& rec = t->front();
+        ASSERT_EQ(rec.lon.back(), c.lastAreaLon) << c.area;
+        for (size_t j = 0; j < rec.lat.size(); ++j)
+            for (size_t i = 0; i < rec.lon.size(); ++i)
+                ASSERT_EQ(rec.data[j * rec.lon.size() + i], inputAt(global, rec.lon[i], rec.lat[j]))
+                    << c.area << " from " << c.firstLon << " at " << rec.lon[i];
+    }
 }
 
 TEST_F(GribTest, OnlyMessagesWithATableRowAreKeptUnderTheirKeys)
@@ -351,8 +356,59 @@ TEST(GribAreaCut, GridSizesAndNearestCells)
     EXPECT_FLOAT_EQ(static_cast<float>(outLon[228]), 137.0f);
 
     // Areas that give no grid, or an absurd one, are refused without allocating.
-    const float reversed[4] = {137, 12, 80, 60};
+    const float reversed[4] = {80, 60, 137, 12};
     EXPECT_FALSE(gribReader::dataConvert(lon, lat, values, outLon, outLat, out, reversed, 0.25f, 0.25f, -1));
+    const float beyondATurn[4] = {137, 12, -300, 60};
+    EXPECT_FALSE(gribReader::dataConvert(lon, lat, values, outLon, outLat, out, beyondATurn, 0.25f, 0.25f, -1));
     EXPECT_FALSE(gribReader::dataConvert(lon, lat, values, outLon, outLat, out, area, 1e-6f, 1e-6f, -1));
     EXPECT_FALSE(gribReader::dataConvert(lon, lat, values, outLon, outLat, out, area, NAN, NAN, -1));
+}
+
+TEST(GribAreaCut, ColumnsOfALongitudeAcrossTheAntimeridianAndRoundTheGlobe)
+{
+    // A point goes to its nearest column (halves upward), tried as given and
+    // one turn east and west; only where the cells reach round the globe
+    // does a meridian have two columns, one at each end.
+    const struct {
+        float area[4];
+        float step;
+        long long columns;
+        double lon;
+        std::vector<long long> expected;
+    } cases[] = {
+        {{170, 0, -170, 10}, 2.5f, 9, -175, {6}},
+        {{170, 0, -170, 10}, 2.5f, 9, 185, {6}},
+        {{170, 0, -170, 10}, 2.5f, 9, 168.75, {0}},
+        {{170, 0, -170, 10}, 2.5f, 9, -168.75, {}},
+        {{170, 0, -170, 10}, 2.5f, 9, 160, {}},
+        {{-180, 0, 180, 10}, 1, 361, 180, {360, 0}},
+        {{-180, 0, 180, 10}, 1, 361, -180, {0, 360}},
+        {{-180, 0, 180, 10}, 1, 361, 179.5, {360, 0}},
+        {{-180, 0, 180, 10}, 1, 361, -179.5, {1}},
+        {{-180, 0, 180, 10}, 1, 361, 359.5, {180}},
+        {{0, 0, 360, 10}, 1, 361, 0, {0, 360}},
+        {{0, 0, 360, 10}, 1, 361, -180, {180}},
+        {{-180, 0, 180, 10}, 0.7f, 515, 180, {514, 0}},
+        // Cells that end where the turn ends keep one column per point,
+        // also when single precision leaves a step that divides the turn a
+        // hair long.
+        {{0, 0, 359.75f, 10}, 0.25f, 1440, 359.875, {0}},
+        {{0, 0, 359.75f, 10}, 0.25f, 1440, -0.125, {0}},
+        {{0, 0, 359.9f, 10}, 0.1f, 3600, 359.95, {3599}},
+        {{0, 0, 359.9f, 10}, 0.1f, 3600, 0, {0}},
+    };
+    for (const auto& c : cases) {
+        AreaGrid grid;
+        ASSERT_TRUE(grid.define(c.area, c.step, c.step)) << c.area[0] << ".." << c.area[2];
+        EXPECT_EQ(grid.columns(), c.columns) << c.area[0] << ".." << c.area[2];
+        long long found[kMaxColumnsOfAPoint];
+        const int n = grid.columnsOf(c.lon, found);
+        EXPECT_EQ(std::vector<long long>(found, found + n), c.expected)
+            << c.lon << " on " << c.area[0] << ".." << c.area[2] << " by " << c.step;
+    }
+    // The longitudes across the antimeridian run on from the start.
+    std::vector<double> lon, lat, values, outLon, outLat, out;
+    const float across[4] = {170, 0, -170, 10};
+    ASSERT_TRUE(placeOnArea(lon, lat, values, outLon, outLat, out, across, 2.5f, 2.5f, -1));
+    EXPECT_EQ(outLon, std::vector<double>({170, 172.5, 175, 177.5, 180, 182.5, 185, 187.5, 190}));
 }

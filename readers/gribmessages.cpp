@@ -118,6 +118,15 @@ GribHandle GribMessages::next()
     return GribHandle(h);
 }
 
+double GribMessages::fractionRead() const
+{
+    if (m_source == FromFile) {
+        const off_t at = m_file ? ftello(m_file) : 0;
+        return m_fileSize > 0 && at > 0 ? static_cast<double>(at) / static_cast<double>(m_fileSize) : 0;
+    }
+    return m_buffer.empty() ? 0 : 1.0 - static_cast<double>(m_left) / static_cast<double>(m_buffer.size());
+}
+
 // Whether the next message can be given to ecCodes. A cut-short or damaged
 // one ends the run as a message ecCodes cannot read would, except past the
 // damage of a compressed stream, where reading simply stops.

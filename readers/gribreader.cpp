@@ -1,6 +1,7 @@
 #include "readers/gribreader.h"
 
 #include "logging/fatal.h"
+#include "logging/progress.h"
 #include "logging/qlogger.h"
 #include "readers/compressed.h"
 #include "readers/gribidentity.h"
@@ -117,13 +118,16 @@ bool gribReader::readFile(QString fileName)
     GribMessages messages(fileName);
     bool complete = !messages.incomplete();
 
+    ProgressLine progress(fileName, "messages");
     size_t messageCount = 0;
     while (GribHandle h = messages.next()) {
         ++messageCount;
         ++m_tally.units;
         if (!readMessage(h.get(), fileName))
             complete = false;
+        progress.update(messageCount, messages.fractionRead());
     }
+    progress.finish();
     if (messageCount == 0 && !messages.incomplete()) {
         reportProblem(QString("[READGIRB] %1 holds no GRIB message").arg(fileName), KV_HERE);
         complete = false;
@@ -245,8 +249,7 @@ bool gribReader::fileOnArea(p_data record, long nx, double firstLon, double last
                                         "the message is skipped")
                                     .arg(QString::fromStdString(variableKey(record)), fileName)
                                     .arg(static_cast<double>(dx));
-        KV_LOG_ERROR(message);
-        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        reportProblem(message, KV_HERE);
         return false;
     }
     area.start(record.lon, record.lat, record.data, record.prop_fillValue);

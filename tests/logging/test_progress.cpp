@@ -1,0 +1,125 @@
+// The line that follows the reading of an input: its text, nothing at all
+// off a terminal, and the real program on a terminal and off one.
+#include "logging/progress.h"
+#include "support/gribfiles.h"
+#include "support/programdir.h"
+#include "support/tables.h"
+
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// Everything written to a temporary file.
+std::string contents(std::FILE* f)
+{
+    std::fflush(f);
+    std::string text(static_cast<size_t>(std::ftell(f)), '\0');
+    std::rewind(f);
+    text.resize(std::fread(&text[0], 1, text.size(), f));
+    return text;
+}
+
+}  // namespace
+
+TEST(ProgressLine, TextAndWhatATerminalAndAnythingElseSee)
+{
+    const struct {
+        const char* input;
+        uint64_t count;
+        double done;
+        const char* text;
+    } cases[] = {
+        {"/data/gfs.grb2", 0, 0, "gfs.grb2: 0 messages read, 0%"},
+        {"gfs.grb2", 129, 0.4567, "gfs.grb2: 129 messages read, 45%"},
+        {"gfs.grb2", 129, 0.9999, "gfs.grb2: 129 messages read, 99%"},
+        {"gfs.grb2", 129, 1, "gfs.grb2: 129 messages read, 100%"},
+        {"gfs.grb2", 129, 1.5, "gfs.grb2: 129 messages read, 100%"},
+        {"gfs.grb2", 1, -0.5, "gfs.grb2: 1 messages read, 0%"},
+        {"gfs.grb2", 1, std::nan(""), "gfs.grb2: 1 messages read, 0%"},
+        {"/d/a_very_long_name_of_a_forecast_file_0123456789.grb2", 7, 0.5,
+         "...me_of_a_forecast_file_0123456789.grb2: 7 messages read, 50%"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ProgressLine::text(c.input, "messages", c.count, c.done), c.text) << c.input;
+
+    for (const bool terminal : {false, true}) {
+        std::FILE* out = std::tmpfile();
+        ASSERT_NE(out, nullptr);
+        {
+            ProgressLine line("/data/in.grib2", "messages", out, terminal);
+            line.update(1, 0.1);
+            // A message on standard error first wipes the line.
+            ProgressLine::clearShown();
+            line.update(2, 0.5);
+            line.update(3, 1.0);
+        }  // finished on leaving
+        const std::string text = contents(out);
+        std::fclose(out);
+        if (!terminal) {
+            EXPECT_EQ(text, "");
+            continue;
+        }
+        // The first state, wiped; later states, as often as ten times a
+        // second allows; the last state ending the line.
+        const std::string first = "\rin.grib2: 1 messages read, 10%";
+        const std::string wipe = "\r" + std::string(first.size() - 1, ' ') + "\r";
+        const std::string last = "\rin.grib2: 3 messages read, 100%\n";
+        ASSERT_EQ(text.substr(0, first.size() + wipe.size()), first + wipe);
+        ASSERT_GE(text.size(), first.size() + wipe.size() + last.size());
+        EXPECT_EQ(text.substr(text.size() - last.size()), last);
+        const std::string between =
+            text.substr(first.size() + wipe.size(), text.size() - first.size() - wipe.size() - last.size());
+        for (const QString& state : QString::fromStdString(between).split('\r', Qt::SkipEmptyParts))
+            EXPECT_TRUE(state == "in.grib2: 2 messages read, 50%" || state == "in.grib2: 3 messages read, 100%")
+                << state.toStdString();
+    }
+}
+
+TEST(ProgressLine, ShownForEachInputOnlyWhenStandardErrorIsATerminal)
+{
+    ProgramDir program;
+    program.writeConfig("t.csv", tableText(",0,grib,2.0", "80,137,12,60",
+                                           {variableRow("t", "Isobaric surface", "", "TMP")}));
+    QByteArray messages;
+    for (long level : {850, 700, 500}) {
+        GribField f;
+        f.level = level;
+        f.firstLon = 80;
+        f.firstLat = 60;
+        f.ni = 58;
+        f.nj = 49;
+        fillPattern(f);
+        messages += gribMessage(f);
+    }
+    program.write("a.grib2", messages);
+    program.write("b.grib2.gz", gzipBytes(messages));
+    const QStringList args = {"-i", "a.grib2", "-i", "b.grib2.gz", "-o", "out.nc", "-s", "t.csv"};
+
+    const RunResult piped = program.run(args);
+    ASSERT_EQ(piped.exitCode, 0) << piped.err.toStdString();
+    EXPECT_FALSE(piped.err.contains('\r') || piped.err.contains("messages read")) << piped.err.toStdString();
+
+    const RunResult shown = program.runOnTerminal(args);
+    ASSERT_EQ(shown.exitCode, 0) << shown.err.toStdString();
+    // Standard output keeps its trace texts whatever standard error is.
+    EXPECT_EQ(shown.out, piped.out);
+    // One line per input, ending in its last state, before any other line;
+    // the terminal ends lines with "\r\n". The summary is a line of its own.
+    const QStringList lines = shown.err.split("\r\n");
+    ASSERT_GE(lines.size(), 3) << shown.err.toStdString();
+    EXPECT_TRUE(lines[0].endsWith("\ra.grib2: 3 messages read, 100%")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].endsWith("\rb.grib2.gz: 3 messages read, 100%")) << lines[1].toStdString();
+    for (const QString& line : lines.mid(0, 2))
+        for (const QString& state : line.split('\r', Qt::SkipEmptyParts))
+            EXPECT_TRUE(QRegularExpression("^[ab]\\.grib2(\\.gz)?: [0-3] messages read, \\d{1,3}%$")
+                            .match(state)
+                            .hasMatch())
+                << state.toStdString();
+    EXPECT_EQ(shown.err.count("messages read, 100%"), 2) << shown.err.toStdString();
+    EXPECT_TRUE(lines.filter(QRegularExpression("^summary: 2 inputs read; 6 messages")).size() == 1)
+        << shown.err.toStdString();
+}

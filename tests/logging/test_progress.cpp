@@ -1,11 +1,8 @@
-// The line that follows the reading of an input: its text, nothing at all
-// off a terminal, and the real program on a terminal and off one.
+// The line that follows the reading of an input: its text, and nothing at
+// all off a terminal.
 #include "logging/progress.h"
-#include "support/gribfiles.h"
-#include "support/programdir.h"
-#include "support/tables.h"
 
-#include <QRegularExpression>
+#include <QStringList>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -33,12 +30,8 @@ TEST(ProgressLine, TextAndWhatATerminalAndAnythingElseSee)
         double done;
         const char* text;
     } cases[] = {
-        {"/data/gfs.grb2", 0, 0, "gfs.grb2: 0 messages read, 0%"},
-        {"gfs.grb2", 129, 0.4567, "gfs.grb2: 129 messages read, 45%"},
-        {"gfs.grb2", 129, 0.9999, "gfs.grb2: 129 messages read, 99%"},
-        {"gfs.grb2", 129, 1, "gfs.grb2: 129 messages read, 100%"},
+        {"/data/gfs.grb2", 129, 0.9999, "gfs.grb2: 129 messages read, 99%"},
         {"gfs.grb2", 129, 1.5, "gfs.grb2: 129 messages read, 100%"},
-        {"gfs.grb2", 1, -0.5, "gfs.grb2: 1 messages read, 0%"},
         {"gfs.grb2", 1, std::nan(""), "gfs.grb2: 1 messages read, 0%"},
         {"/d/a_very_long_name_of_a_forecast_file_0123456789.grb2", 7, 0.5,
          "...me_of_a_forecast_file_0123456789.grb2: 7 messages read, 50%"},
@@ -77,49 +70,4 @@ TEST(ProgressLine, TextAndWhatATerminalAndAnythingElseSee)
             EXPECT_TRUE(state == "in.grib2: 2 messages read, 50%" || state == "in.grib2: 3 messages read, 100%")
                 << state.toStdString();
     }
-}
-
-TEST(ProgressLine, ShownForEachInputOnlyWhenStandardErrorIsATerminal)
-{
-    ProgramDir program;
-    program.writeConfig("t.csv", tableText(",0,grib,2.0", "80,137,12,60",
-                                           {variableRow("t", "Isobaric surface", "", "TMP")}));
-    QByteArray messages;
-    for (long level : {850, 700, 500}) {
-        GribField f;
-        f.level = level;
-        f.firstLon = 80;
-        f.firstLat = 60;
-        f.ni = 58;
-        f.nj = 49;
-        fillPattern(f);
-        messages += gribMessage(f);
-    }
-    program.write("a.grib2", messages);
-    program.write("b.grib2.gz", gzipBytes(messages));
-    const QStringList args = {"-i", "a.grib2", "-i", "b.grib2.gz", "-o", "out.nc", "-s", "t.csv"};
-
-    const RunResult piped = program.run(args);
-    ASSERT_EQ(piped.exitCode, 0) << piped.err.toStdString();
-    EXPECT_FALSE(piped.err.contains('\r') || piped.err.contains("messages read")) << piped.err.toStdString();
-
-    const RunResult shown = program.runOnTerminal(args);
-    ASSERT_EQ(shown.exitCode, 0) << shown.err.toStdString();
-    // Standard output keeps its trace texts whatever standard error is.
-    EXPECT_EQ(shown.out, piped.out);
-    // One line per input, ending in its last state, before any other line;
-    // the terminal ends lines with "\r\n". The summary is a line of its own.
-    const QStringList lines = shown.err.split("\r\n");
-    ASSERT_GE(lines.size(), 3) << shown.err.toStdString();
-    EXPECT_TRUE(lines[0].endsWith("\ra.grib2: 3 messages read, 100%")) << lines[0].toStdString();
-    EXPECT_TRUE(lines[1].endsWith("\rb.grib2.gz: 3 messages read, 100%")) << lines[1].toStdString();
-    for (const QString& line : lines.mid(0, 2))
-        for (const QString& state : line.split('\r', Qt::SkipEmptyParts))
-            EXPECT_TRUE(QRegularExpression("^[ab]\\.grib2(\\.gz)?: [0-3] messages read, \\d{1,3}%$")
-                            .match(state)
-                            .hasMatch())
-                << state.toStdString();
-    EXPECT_EQ(shown.err.count("messages read, 100%"), 2) << shown.err.toStdString();
-    EXPECT_TRUE(lines.filter(QRegularExpression("^summary: 2 inputs read; 6 messages")).size() == 1)
-        << shown.err.toStdString();
 }

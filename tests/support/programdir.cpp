@@ -5,17 +5,6 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <vector>
-
 QStringList RunResult::outLines() const
 {
     QStringList lines = out.split('\n');
@@ -83,72 +72,6 @@ RunResult ProgramDir::run(const QStringList& arguments, const QString& workDir, 
     EXPECT_FALSE(result.crashed) << result.err.toStdString();
     EXPECT_FALSE(result.err.contains("Sanitizer") || result.err.contains("runtime error:"))
         << result.err.toStdString();
-    return result;
-}
-
-RunResult ProgramDir::runOnTerminal(const QStringList& arguments, int timeoutMs) const
-{
-    RunResult result;
-    int terminal = -1, terminalEnd = -1, out[2] = {-1, -1};
-    if (openpty(&terminal, &terminalEnd, nullptr, nullptr, nullptr) != 0 || pipe(out) != 0) {
-        ADD_FAILURE() << "no pseudo-terminal or pipe: " << std::strerror(errno);
-        return result;
-    }
-    // Everything the child needs is made before it is forked.
-    const QByteArray exe = QFile::encodeName(file("kelvane")), dir = QFile::encodeName(path());
-    std::vector<QByteArray> args{exe};
-    for (const QString& a : arguments)
-        args.push_back(a.toLocal8Bit());
-    std::vector<char*> argv;
-    for (QByteArray& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        const int none = open("/dev/null", O_RDONLY);
-        if (chdir(dir.constData()) != 0 || dup2(none, 0) < 0 || dup2(out[1], 1) < 0 || dup2(terminalEnd, 2) < 0)
-            _exit(126);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(terminalEnd);
-    close(out[1]);
-    // Both ends are read until the child has closed them; the terminal says
-    // so with EIO.
-    QByteArray said[2];
-    pollfd ends[2] = {{out[0], POLLIN, 0}, {terminal, POLLIN, 0}};
-    int reading = 2;
-    while (reading > 0 && poll(ends, 2, timeoutMs) > 0) {
-        for (int e = 0; e < 2; ++e) {
-            if (ends[e].fd < 0 || ends[e].revents == 0)
-                continue;
-            char buffer[4096];
-            const ssize_t n = read(ends[e].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                said[e].append(buffer, static_cast<int>(n));
-            } else {
-                close(ends[e].fd);
-                ends[e].fd = -1;
-                --reading;
-            }
-        }
-    }
-    if (reading > 0) {
-        ADD_FAILURE() << "kelvane did not finish in time";
-        kill(child, SIGKILL);
-    }
-    for (const pollfd& end : ends)
-        if (end.fd >= 0)
-            close(end.fd);
-    int status = 0;
-    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
-        ADD_FAILURE() << "kelvane did not end normally";
-        result.crashed = true;
-        return result;
-    }
-    result.exitCode = WEXITSTATUS(status);
-    result.out = QString::fromUtf8(said[0]);
-    result.err = QString::fromUtf8(said[1]);
     return result;
 }
 

@@ -34,10 +34,6 @@ public:
     // program directory unless given.
     RunResult run(const QStringList& arguments, const QString& workDir = QString(),
                   int timeoutMs = 60000) const;
-    // Runs the program in its directory with standard error on a
-    // pseudo-terminal (`err` is what the terminal received) and standard
-    // output on a pipe. A failure to set that up fails the test.
-    RunResult runOnTerminal(const QStringList& arguments, int timeoutMs = 60000) const;
 
 private:
     QTemporaryDir m_dir;

@@ -1,5 +1,6 @@
 #include "logging/fatal.h"
 
+#include "logging/progress.h"
 #include "logging/qlogger.h"
 
 #include <cstdio>
@@ -25,6 +26,7 @@ int reportFatal(const FatalError& end)
         logger->printError(end.message(), where.file, where.function, where.line);
 
     std::fflush(stdout);
+    ProgressLine::clearShown();
     std::fprintf(stderr, "%s\n", end.message().toLocal8Bit().constData());
     if (!end.detail().isEmpty())
         std::fprintf(stderr, "%s\n", end.detail().toLocal8Bit().constData());
@@ -35,6 +37,7 @@ int reportFatal(const FatalError& end)
 void reportProblem(const QString& message, SourcePlace where)
 {
     QLogger::getInstance()->printError(message, where.file, where.function, where.line);
+    ProgressLine::clearShown();
     std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
     std::fflush(stderr);
 }

@@ -23,7 +23,10 @@ bool AreaGrid::define(const float* area, float dx, float dy)
 {
     // Grid size in single precision; a non-finite or absurd size is refused
     // before anything is allocated.
-    const float columns = (area[2] - area[0]) / dx + 1.0f;
+    float span = area[2] - area[0];
+    if (span < 0.0f)
+        span += 360.0f;  // across the antimeridian
+    const float columns = span / dx + 1.0f;
     const float rows = (area[3] - area[1]) / dy + 1.0f;
     if (!(columns >= 1.0f && rows >= 1.0f && columns < 1e9f && rows < 1e9f))
         return false;
@@ -37,17 +40,26 @@ bool AreaGrid::define(const float* area, float dx, float dy)
     m_dy = dy;
     m_nx = nx;
     m_ny = ny;
+    // The cells reach more than a thousandth of a degree past a full turn:
+    // far more than single precision leaves over from a step that divides
+    // the turn (0..359.9 by 0.1 does not wrap), far less than any grid's
+    // step (-180..180 does).
+    m_wraps = static_cast<double>(nx) * static_cast<double>(dx) > 360.0 + 1e-3;
     return true;
 }
 
-long long AreaGrid::column(double lon) const
+int AreaGrid::columnsOf(double lon, long long out[kMaxColumnsOfAPoint]) const
 {
-    long long i = cell(lon - m_lon0, m_dx, m_nx);
-    if (i < 0)
-        i = cell(lon + 360.0 - m_lon0, m_dx, m_nx);
-    if (i < 0)
-        i = cell(lon - 360.0 - m_lon0, m_dx, m_nx);
-    return i;
+    int n = 0;
+    for (const double turn : {0.0, 360.0, -360.0}) {
+        const long long i = cell(lon + turn - m_lon0, m_dx, m_nx);
+        if (i < 0 || std::find(out, out + n, i) != out + n)
+            continue;
+        out[n++] = i;
+        if (!m_wraps)
+            break;
+    }
+    return n;
 }
 
 long long AreaGrid::row(double lat) const
@@ -75,10 +87,10 @@ void AreaGrid::place(const std::vector<double>& lon, const std::vector<double>& 
         const long long j = row(lat[k]);
         if (j < 0)
             continue;
-        const long long i = column(lon[k]);
-        if (i < 0)
-            continue;
-        out[static_cast<size_t>(j * m_nx + i)] = values[k];
+        long long columns[kMaxColumnsOfAPoint];
+        const int n = columnsOf(lon[k], columns);
+        for (int c = 0; c < n; ++c)
+            out[static_cast<size_t>(j * m_nx + columns[c])] = values[k];
     }
 }
 

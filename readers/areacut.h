@@ -7,9 +7,14 @@
 // Largest area grid accepted, in cells.
 constexpr long long kMaxAreaCells = 1LL << 28;
 
+// Most columns a longitude can have: as given and one turn east and west.
+constexpr int kMaxColumnsOfAPoint = 3;
+
 // The regular grid spanning `area` (start longitude, start latitude, end
 // longitude, end latitude) with spacings dx and dy: columns
 // (end - start) / dx + 1 and rows likewise, counted in single precision.
+// An end longitude smaller than the start crosses the antimeridian: the
+// columns run on east from the start (170 to -170 gives 170 to 190).
 class AreaGrid {
 public:
     // False when the area gives no cells or more than kMaxAreaCells.
@@ -22,16 +27,19 @@ public:
     }
     long long columns() const { return m_nx; }
     long long rows() const { return m_ny; }
-    // The nearest column of a longitude (halves upward), tried as given and
-    // then 360 degrees east and west; -1 when it misses the area.
-    long long column(double lon) const;
+    // The nearest columns of a longitude (halves upward), tried as given and
+    // then 360 degrees east and west: the first that lands on the area, or,
+    // where the columns reach round the globe and a meridian has a column
+    // at each end (-180 and 180), every one that does. Returns how many
+    // were put in `out`; 0 when the longitude misses the area.
+    int columnsOf(double lon, long long out[kMaxColumnsOfAPoint]) const;
     // The nearest row of a latitude; -1 when it misses the area.
     long long row(double lat) const;
     // Appends the grid's longitudes and latitudes, and fills `values`
     // (row-major, rows from the start latitude) with `fill`.
     void start(std::vector<double>& outLon, std::vector<double>& outLat, std::vector<double>& values,
                double fill) const;
-    // Puts each point (lon[k], lat[k], values[k]) in its cell of `out` (as
+    // Puts each point (lon[k], lat[k], values[k]) in its cells of `out` (as
     // made by start), a later point replacing an earlier one.
     void place(const std::vector<double>& lon, const std::vector<double>& lat, const std::vector<double>& values,
                std::vector<double>& out) const;
@@ -39,10 +47,12 @@ public:
 private:
     float m_lon0 = 0, m_lat0 = 0, m_dx = 0, m_dy = 0;
     long long m_nx = 0, m_ny = 0;
+    // The cells of the first and last columns overlap round the globe.
+    bool m_wraps = false;
 };
 
 // Places the points (lon[k], lat[k], values[k]) on the area grid: each point
-// goes to its nearest cell, a later point replacing an earlier one. Cells no
+// goes to its nearest cells, a later point replacing an earlier one. Cells no
 // point reaches hold `fill`. False, with nothing changed, when the area
 // gives no cells or more than kMaxAreaCells.
 bool placeOnArea(const std::vector<double>& lon, const std::vector<double>& lat, const std::vector<double>& values,

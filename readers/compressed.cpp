@@ -1,6 +1,7 @@
 #include "readers/compressed.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <bzlib.h>
 #include <zlib.h>
@@ -22,6 +23,7 @@ public:
     bool complete = false;
     bool notCompressed = false;
     int reads = 0;
+    uint64_t taken = 0;  // compressed bytes read from the file
     QString error;
 
 protected:
@@ -113,6 +115,7 @@ private:
             std::memmove(m_input.data(), m_stream.next_in, m_stream.avail_in);
         const size_t had = m_stream.avail_in;
         const size_t got = std::fread(m_input.data() + had, 1, m_input.size() - had, m_in);
+        taken += got;
         m_inputEnded = got < m_input.size() - had;
         m_stream.next_in = m_input.data();
         m_stream.avail_in = static_cast<uInt>(had + got);
@@ -215,6 +218,7 @@ private:
     void fill()
     {
         m_inputUsed = std::fread(m_input.data(), 1, m_input.size(), m_in);
+        taken += m_inputUsed;
         m_inputEnded = m_inputUsed < m_input.size();
         m_stream.next_in = m_input.data();
         m_stream.avail_in = static_cast<unsigned>(m_inputUsed);
@@ -257,6 +261,7 @@ private:
 }  // namespace
 
 CompressedStream::CompressedStream(const QString& path, Format format)
+    : m_fileSize(static_cast<uint64_t>(std::max<qint64>(0, QFileInfo(path).size())))
 {
     if (format == Format::Gzip)
         m_decoder = std::make_unique<GzipDecoder>(path);
@@ -265,6 +270,12 @@ CompressedStream::CompressedStream(const QString& path, Format format)
 }
 
 CompressedStream::~CompressedStream() = default;
+
+double CompressedStream::fractionRead() const
+{
+    return m_fileSize > 0 ? std::min(1.0, static_cast<double>(m_decoder->taken) / static_cast<double>(m_fileSize))
+                          : 0.0;
+}
 
 bool CompressedStream::opened() const
 {

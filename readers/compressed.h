@@ -39,11 +39,14 @@ public:
     bool notCompressed() const;
     // Calls of the decoder so far.
     int reads() const;
+    // The part of the compressed file taken in so far, 0 to 1.
+    double fractionRead() const;
 
     class Decoder;
 
 private:
     std::unique_ptr<Decoder> m_decoder;
+    uint64_t m_fileSize;
 };
 
 struct Decompressed {

@@ -1,5 +1,6 @@
 #include "readers/cpasreader.h"
 
+#include "logging/progress.h"
 #include "logging/trace.h"
 #include "readers/modelfile.h"
 
@@ -68,6 +69,8 @@ bool cpasReader::readFile(QString fileName)
 
     std::vector<unsigned char> record(count * 4);
     uint64_t missing = 0;
+    ProgressLine progress(fileName, "records");
+    uint64_t records = 0;
     for (const std::string& name : m_varNames) {
         const size_t got = file.read(record.data(), record.size()) / 4;
         p_data f = modelField(name, 0, m_varlons, m_varlats, -999.0f);
@@ -78,7 +81,9 @@ bool cpasReader::readFile(QString fileName)
         }
         missing += count - got;
         insert(std::move(f));
+        progress.update(++records, file.fractionRead());
     }
+    progress.finish();
     reportMissingValues(fileName, missing, kReader);
     return true;
 }

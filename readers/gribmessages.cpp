@@ -31,13 +31,6 @@ void onEccodesAssertion(const char* message)
         KV_HERE)));
 }
 
-// Logged and said on standard error: the run goes on without this input.
-void report(const QString& message)
-{
-    KV_LOG_ERROR(message);
-    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-}
-
 // Decompressed bytes decoded at a time onto the window.
 constexpr size_t kPiece = 1 << 20;
 
@@ -54,7 +47,7 @@ GribMessages::GribMessages(const QString& fileName) : m_fileName(fileName)
     } else {
         m_file = std::fopen(QFile::encodeName(fileName).constData(), "rb");
         if (!m_file) {
-            report(QString("[READGIRB] openfile[%1]").arg(fileName));
+            reportProblem(QString("[READGIRB] openfile[%1]").arg(fileName), KV_HERE);
             m_failed = true;
         } else {
             m_fileSize = static_cast<uint64_t>(QFile(fileName).size());
@@ -72,12 +65,13 @@ void GribMessages::openCompressed(const QString& extension)
     m_stream = std::make_unique<CompressedStream>(
         m_fileName, extension == ".bz2" ? CompressedStream::Format::Bzip2 : CompressedStream::Format::Gzip);
     if (!m_stream->opened()) {
-        report(QString("[READGIRB] open failed %1").arg(m_fileName));
+        reportProblem(QString("[READGIRB] open failed %1").arg(m_fileName), KV_HERE);
         m_failed = true;
         return;
     }
     if (m_stream->notCompressed())
-        report(QString("[READGIRB] %1 is not gzip-compressed; it is read as a plain GRIB file").arg(m_fileName));
+        reportProblem(QString("[READGIRB] %1 is not gzip-compressed; it is read as a plain GRIB file").arg(m_fileName),
+                      KV_HERE);
     // A decoder that could not even start.
     if (m_stream->finished())
         noteEnd();
@@ -85,7 +79,9 @@ void GribMessages::openCompressed(const QString& extension)
 
 void GribMessages::reportDamage(const QString& why)
 {
-    report(QString("[READGIRB] %1 is damaged (%2); only the messages before the damage are read").arg(m_fileName, why));
+    reportProblem(
+        QString("[READGIRB] %1 is damaged (%2); only the messages before the damage are read").arg(m_fileName, why),
+        KV_HERE);
     m_damaged = true;
 }
 
@@ -152,6 +148,15 @@ GribHandle GribMessages::fromCompressed(int& err)
         std::vector<unsigned char>().swap(m_read);
     }
     return h;
+}
+
+double GribMessages::fractionRead() const
+{
+    if (m_source == FromFile) {
+        const off_t at = m_file ? ftello(m_file) : 0;
+        return m_fileSize > 0 && at > 0 ? static_cast<double>(at) / static_cast<double>(m_fileSize) : 0;
+    }
+    return m_stream ? m_stream->fractionRead() : 0.0;
 }
 
 // Whether the next message can be given to ecCodes. A cut-short or damaged

@@ -47,6 +47,8 @@ public:
 
     // The source's number in the table generation's trace line.
     int traceNumber() const { return m_traceNumber; }
+    // The part of the input read so far, 0 to 1.
+    double fractionRead() const;
     // The input could not be opened or was found damaged. Final once next()
     // has given null.
     bool incomplete() const { return m_failed || m_damaged; }

@@ -1,6 +1,7 @@
 #include "readers/gribreader.h"
 
 #include "logging/fatal.h"
+#include "logging/progress.h"
 #include "logging/qlogger.h"
 #include "readers/compressed.h"
 #include "readers/gribidentity.h"
@@ -152,6 +153,7 @@ bool gribReader::readFile(QString fileName)
     std::vector<Reading> readings;
     std::exception_ptr ended;
     size_t messageCount = 0;
+    ProgressLine progress(fileName, "messages");
     while (!ended) {
         handles.clear();
         try {
@@ -178,8 +180,10 @@ bool gribReader::readFile(QString fileName)
             if (!fileReading(std::move(reading)))
                 complete = false;
         }
+        progress.update(messageCount, messages.fractionRead());
         batch = messages.severalAtOnce() ? static_cast<size_t>(threads) * 2 : 1;
     }
+    progress.finish();
     if (ended)
         std::rethrow_exception(ended);
     // A compressed input's damage is known once it has been read.

@@ -1,5 +1,6 @@
 #include "readers/latlonreader.h"
 
+#include "logging/progress.h"
 #include "logging/qlogger.h"
 #include "readers/modelfile.h"
 
@@ -94,6 +95,8 @@ bool latlonReader::readFile(QString filename)
     bool cut = false;        // run-length values past the grid were dropped
     bool announced = false;  // the previous level said another one follows
     std::vector<int16_t> grid;
+    ProgressLine progress(filename, "levels");
+    uint64_t levels = 0;
     for (bool first = true;; first = false) {
         unsigned char bytes[256];
         const size_t got = file.read(bytes, sizeof bytes);
@@ -142,10 +145,12 @@ bool latlonReader::readFile(QString filename)
             }
         }
         insert(std::move(f));
+        progress.update(++levels, file.fractionRead());
         announced = h.enablemultiLevel == 1 && h.index_nextbytes != 0;
         if (!announced)
             break;
     }
+    progress.finish();
     if (cut)
         reportInput(filename, "run-length records reach past the grid; the values past its end are dropped", kReader);
     reportMissingValues(filename, missing, kReader);

@@ -1,7 +1,6 @@
 #include "readers/modelfile.h"
 
 #include "logging/fatal.h"
-#include "logging/qlogger.h"
 
 #include <QFile>
 
@@ -98,6 +97,14 @@ uint64_t ByteSource::remaining() const
     return m_size > m_position ? m_size - m_position : 0;
 }
 
+double ByteSource::fractionRead() const
+{
+    if (!m_file || m_size == 0)
+        return 0;
+    const off_t at = m_kind == Kind::Plain ? static_cast<off_t>(m_position) : ftello(m_file);
+    return at > 0 ? static_cast<double>(at) / static_cast<double>(m_size) : 0;
+}
+
 p_data modelField(const std::string& name, int level, const std::vector<double>& lons,
                   const std::vector<double>& lats, float fillValue)
 {
@@ -124,8 +131,7 @@ void reportMissingValues(const QString& path, uint64_t missing, const char* read
     const QString message = QString("[%1] %2 is short: %3 values could not be read and hold the fill value")
                                 .arg(reader, path)
                                 .arg(missing);
-    QLogger::getInstance()->printError(message, __FILE_NAME__, reader, __LINE__);
-    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    reportProblem(message, SourcePlace{__FILE_NAME__, reader, __LINE__});
 }
 
 void reportBadSize(const QString& path, const QString& what, const char* reader)

@@ -66,6 +66,8 @@ public:
 
     // Bytes left in a plain file (the largest value for a compressed one).
     uint64_t remaining() const;
+    // The part of the file read so far (of the compressed bytes for bzip2), 0 to 1.
+    double fractionRead() const;
     Kind kind() const { return m_kind; }
 
 private:

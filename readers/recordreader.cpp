@@ -1,5 +1,6 @@
 #include "readers/recordreader.h"
 
+#include "logging/progress.h"
 #include "logging/trace.h"
 #include "readers/modelfile.h"
 
@@ -105,6 +106,8 @@ bool RecordFileReader::readRecords(const QString& fileName, bool compressed)
     const size_t values = static_cast<size_t>(m_layout.nlon) * static_cast<size_t>(m_layout.nlat);
     std::vector<unsigned char> record(values * 4);
     uint64_t missing = 0;
+    ProgressLine progress(fileName, "records");
+    uint64_t records = 0;
 
     // One record into one field; values the source could not give hold the fill value.
     auto file = [&](const std::string& name, int level, size_t got) {
@@ -119,6 +122,12 @@ bool RecordFileReader::readRecords(const QString& fileName, bool compressed)
             f.data[k] = m_layout.fill;
         missing += values - complete;
         insert(std::move(f));
+        progress.update(++records, source.fractionRead());
+    };
+    // Trace lines on standard output start on a line of their own.
+    auto trace = [](const std::string& line) {
+        ProgressLine::clearShown();
+        std::printf("%s\n", line.c_str());
     };
 
     for (const std::string& name : m_layout.vars3d) {
@@ -127,27 +136,28 @@ bool RecordFileReader::readRecords(const QString& fileName, bool compressed)
             const size_t got = source.read(record.data(), record.size(), &status);
             if (compressed && (status != BZ_OK || got < record.size())) {
                 if (m_layout.endDropsLevels && status == BZ_STREAM_END) {
-                    std::printf("bz2file read to end:%d\n", status);
+                    trace("bz2file read to end:" + std::to_string(status));
                     break;
                 }
-                std::printf("bz2file read error:%d\n", status);
+                trace("bz2file read error:" + std::to_string(status));
             }
             file(name, level, got);
         }
     }
-    std::printf("2\n");
+    trace("2");
     for (const std::string& name : m_layout.vars2d) {
         int status = BZ_OK;
         const size_t got = source.read(record.data(), record.size(), &status);
         if (compressed && (status != BZ_OK || got < record.size())) {
             if (m_layout.endDropsLevels && status == BZ_STREAM_END && got == record.size())
-                std::printf("read end\n");
+                trace("read end");
             else
-                std::printf("bz2file read error:%d\n", status);
+                trace("bz2file read error:" + std::to_string(status));
         }
         file(name, 0, got);
     }
     std::fflush(stdout);
+    progress.finish();
     reportMissingValues(fileName, missing, m_layout.name);
     return true;
 }

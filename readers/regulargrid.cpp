@@ -173,27 +173,34 @@ namespace {
 
 // The points of the grid that land on the area and their cells, in scanning
 // order, so that a later point replaces an earlier one as in placeOnArea;
-// each column and row takes its cell by the same rule as a point there.
+// each column and row takes its cells by the same rule as a point there.
 std::shared_ptr<const GridPlacement> workOutPlacement(const RegularGrid& grid, const AreaGrid& area)
 {
-    std::vector<long long> column(static_cast<size_t>(grid.ni)), row(static_cast<size_t>(grid.nj));
-    for (long i = 0; i < grid.ni; ++i)
-        column[static_cast<size_t>(i)] = area.column(grid.lons[static_cast<size_t>(i)]);
+    // The area's columns of each of the grid's columns, one after the other.
+    std::vector<long long> columns;
+    std::vector<size_t> firstOf(static_cast<size_t>(grid.ni) + 1);
+    for (long i = 0; i < grid.ni; ++i) {
+        long long found[kMaxColumnsOfAPoint];
+        const int n = area.columnsOf(grid.lons[static_cast<size_t>(i)], found);
+        firstOf[static_cast<size_t>(i)] = columns.size();
+        columns.insert(columns.end(), found, found + n);
+    }
+    firstOf[static_cast<size_t>(grid.ni)] = columns.size();
+    std::vector<long long> row(static_cast<size_t>(grid.nj));
     for (long j = 0; j < grid.nj; ++j)
         row[static_cast<size_t>(j)] = area.row(grid.lats[static_cast<size_t>(j)]);
 
     auto placement = std::make_shared<GridPlacement>();
     placement->area = area;
     for (long j = 0; j < grid.nj; ++j) {
-        if (row[static_cast<size_t>(j)] < 0)
+        const long long r = row[static_cast<size_t>(j)];
+        if (r < 0)
             continue;
-        for (long i = 0; i < grid.ni; ++i) {
-            if (column[static_cast<size_t>(i)] < 0)
-                continue;
-            placement->points.push_back(static_cast<int>(j * grid.ni + i));
-            placement->cells.push_back(
-                static_cast<size_t>(row[static_cast<size_t>(j)] * area.columns() + column[static_cast<size_t>(i)]));
-        }
+        for (long i = 0; i < grid.ni; ++i)
+            for (size_t c = firstOf[static_cast<size_t>(i)]; c < firstOf[static_cast<size_t>(i) + 1]; ++c) {
+                placement->points.push_back(static_cast<int>(j * grid.ni + i));
+                placement->cells.push_back(static_cast<size_t>(r * area.columns() + columns[c]));
+            }
     }
     return placement;
 }

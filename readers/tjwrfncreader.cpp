@@ -1,6 +1,7 @@
 #include "readers/tjwrfncreader.h"
 
 #include "logging/fatal.h"
+#include "logging/progress.h"
 #include "logging/qlogger.h"
 #include "readers/ncinput.h"
 #include "table/csvfileparser.h"
@@ -79,6 +80,13 @@ bool TjwrfNcReader::timesFromName(const QString& path, std::string& initialTime,
 bool TjwrfNcReader::readFile(QString fileName)
 {
     const int last = std::clamp<int>(g_collect_number, 0, kMemberSlots - 1);
+    ProgressLine progress(fileName, "variables");
+    struct Following {
+        TjwrfNcReader& reader;
+        ~Following() { reader.m_progress = nullptr; }
+    } following{*this};
+    m_progress = &progress;
+    m_members = last + 1;
     for (int i = 0; i <= last; ++i)
         readFormNcfile(fileName, m_cache, i);
     return true;
@@ -111,6 +119,9 @@ void TjwrfNcReader::readFormNcfile(QString path, CachedData* in_data, int chs)
     CsvFileParser* table = CsvFileParser::getInstance();
     int variablesRead = 0;
     for (int var = 0; var < file.varCount(); ++var) {
+        if (m_progress)
+            m_progress->update(static_cast<uint64_t>(chs) * static_cast<uint64_t>(file.varCount()) + var,
+                               (chs + static_cast<double>(var) / file.varCount()) / m_members);
         const std::string name = file.varName(var);
         const QString qName = QString::fromStdString(name);
         const std::string units = file.text(var, "units");
@@ -187,6 +198,9 @@ void TjwrfNcReader::readFormNcfile(QString path, CachedData* in_data, int chs)
                           SourcePlace{__FILE_NAME__, "readFormNcfile", __LINE__});
         ++variablesRead;
     }
+    if (m_progress)
+        m_progress->update(static_cast<uint64_t>(chs + 1) * static_cast<uint64_t>(file.varCount()),
+                           static_cast<double>(chs + 1) / m_members);
     logDebug(QString("[READ NC] read nc end %1").arg(variablesRead), __LINE__);
 }
 

@@ -5,6 +5,8 @@
 
 #include "model/basereader.h"
 
+class ProgressLine;
+
 class TjwrfNcReader : public baseReader {
 public:
     TjwrfNcReader() = default;
@@ -22,4 +24,9 @@ public:
     // forecast hour (the part after it) of a file named like
     // model_2021061500-012.nc. False when the name does not follow the rule.
     static bool timesFromName(const QString& path, std::string& initialTime, int64_t& forecastHour);
+
+private:
+    // The line following readFile, and how many times it reads the file.
+    ProgressLine* m_progress = nullptr;
+    int m_members = 1;
 };

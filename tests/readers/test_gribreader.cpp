@@ -6,6 +6,9 @@
 
 #include <QFile>
 
+#include <pty.h>
+#include <unistd.h>
+
 #include <cmath>
 
 namespace {
@@ -191,38 +194,43 @@ TEST_F(GribTest, CellsTheInputDoesNotCoverHoldTheFillValue)
     EXPECT_EQ(at(110, 30), f.values[static_cast<size_t>(10 * 11 + 10)]);
 }
 
-TEST_F(GribTest, LongitudesMatchAcrossTheTwoConventions)
+TEST_F(GribTest, LongitudesMatchAcrossTheTwoConventionsTheAntimeridianAndTheSeam)
 {
-    // A global grid given in 0..359 fills an area given in -180..180.
-    GribField global;
-    global.firstLon = 0;
-    global.firstLat = 10;
-    global.ni = 360;
-    global.nj = 21;
-    fillPattern(global);
-    useTable("-20,20,0,10", {variableRow("t", kIsobaric, "", "TMP")});
-    gribReader r;
-    r.readFile(file("global.grib2", gribMessage(global)));
-    const auto* t = records(r, "t_Isobaric surface_");
-    ASSERT_NE(t, nullptr);
-    const p_data& rec = t->front();
-    ASSERT_EQ(rec.lon.size(), 41u);
-    for (size_t j = 0; j < rec.lat.size(); ++j)
-        for (size_t i = 0; i < rec.lon.size(); ++i)
-            ASSERT_EQ(rec.data[j * 41 + i], inputAt(global, rec.lon[i], rec.lat[j])) << rec.lon[i];
-
-    // And a grid given in -180..179 fills an area beyond 180.
-    GribField west = global;
-    west.firstLon = -180;
-    fillPattern(west, 500);
-    useTable("170,190,0,10", {variableRow("t", kIsobaric, "", "TMP")});
-    gribReader r2;
-    r2.readFile(file("west.grib2", gribMessage(west)));
-    const p_data& rec2 = records(r2, "t_Isobaric surface_")->front();
-    for (size_t j = 0; j < rec2.lat.size(); ++j)
-        for (size_t i = 0; i < rec2.lon.size(); ++i)
-            ASSERT_EQ(rec2.data[j * rec2.lon.size() + i], inputAt(west, rec2.lon[i], rec2.lat[j]))
-                << rec2.lon[i];
+    // Global 1-degree grids in either convention, on areas in either
+    // convention, across the antimeridian (an end smaller than the start)
+    // and round the globe, where both columns of the seam meridian take its
+    // values: every cell holds the input's value at its meridian.
+    const struct {
+        int edition;
+        double firstLon;
+        const char* area;
+        double lastAreaLon;
+    } cases[] = {
+        {2, 0, "-20,20,0,10", 20},      {1, -180, "170,190,0,10", 190}, {2, 0, "170,-170,0,10", 190},
+        {1, -180, "170,-170,0,10", 190}, {2, 0, "350,10,0,10", 370},    {2, 0, "-180,180,0,10", 180},
+        {1, -180, "-180,180,0,10", 180}, {1, -180, "0,360,0,10", 360},   {2, 0, "0,360,0,10", 360},
+        {2, 0, "179,-180,0,10", 180},
+    };
+    for (const auto& c : cases) {
+        GribField global;
+        global.edition = c.edition;
+        global.firstLon = c.firstLon;
+        global.firstLat = 10;
+        global.ni = 360;
+        global.nj = 11;
+        fillPattern(global);
+        useTable(c.area, {variableRow("t", kIsobaric, "", "TMP"), variableRow("t", "", "pl", "TMP")});
+        gribReader r;
+        r.readFile(file("global.grib", gribMessage(global)));
+        const auto* t = records(r, c.edition == 1 ? "t__pl" : "t_Isobaric surface_");
+        ASSERT_NE(t, nullptr) << c.area;
+        const p_data& rec = t->front();
+        ASSERT_EQ(rec.lon.back(), c.lastAreaLon) << c.area;
+        for (size_t j = 0; j < rec.lat.size(); ++j)
+            for (size_t i = 0; i < rec.lon.size(); ++i)
+                ASSERT_EQ(rec.data[j * rec.lon.size() + i], inputAt(global, rec.lon[i], rec.lat[j]))
+                    << c.area << " from " << c.firstLon << " at " << rec.lon[i];
+    }
 }
 
 TEST_F(GribTest, OnlyMessagesWithATableRowAreKeptUnderTheirKeys)
@@ -325,6 +333,39 @@ TEST_F(GribTest, CompressedFormsGiveTheSameStore)
     gribReader upper;
     upper.readFile(file("a.grib2.BZ2", bzip2Bytes(plain)));
     EXPECT_TRUE(upper.m_cache[0].empty());
+}
+
+TEST_F(GribTest, ReadingShowsOneProgressLinePerInputOnlyOnATerminal)
+{
+    useTable("80,137,12,60", {variableRow("t", kIsobaric, "", "TMP")});
+    const QByteArray three = gribMessage(eastAsia("t", 850)) + gribMessage(eastAsia("t", 700)) +
+                             gribMessage(eastAsia("t", 500));
+    const QString plain = file("a.grib2", three), packed = file("b.grib2.gz", gzipBytes(three));
+    gribReader r;
+    ::testing::internal::CaptureStderr();
+    r.readFile(plain);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+
+    int terminal = -1, terminalEnd = -1;
+    ASSERT_EQ(openpty(&terminal, &terminalEnd, nullptr, nullptr, nullptr), 0);
+    const int saved = dup(2);
+    dup2(terminalEnd, 2);
+    r.readFile(plain);
+    r.readFile(packed);
+    dup2(saved, 2);
+    close(saved);
+    close(terminalEnd);
+    QByteArray shown;
+    char buffer[4096];
+    for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;)
+        shown.append(buffer, static_cast<int>(n));
+    close(terminal);
+    // The terminal ends lines with "\r\n"; each ends in the input's last state.
+    const QStringList lines = QString::fromLocal8Bit(shown).split("\r\n");
+    ASSERT_EQ(lines.size(), 3) << shown.toStdString();
+    EXPECT_TRUE(lines[0].endsWith("\ra.grib2: 3 messages read, 100%")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].endsWith("\rb.grib2.gz: 3 messages read, 100%")) << lines[1].toStdString();
+    EXPECT_EQ(lines[2], "");
 }
 
 TEST_F(GribTest, DamagedCompressedStreamsKeepTheMessagesBeforeTheDamage)
@@ -464,8 +505,48 @@ TEST(GribAreaCut, GridSizesAndNearestCells)
     EXPECT_FLOAT_EQ(static_cast<float>(outLon[228]), 137.0f);
 
     // Areas that give no grid, or an absurd one, are refused without allocating.
-    const float reversed[4] = {137, 12, 80, 60};
+    const float reversed[4] = {80, 60, 137, 12};
     EXPECT_FALSE(gribReader::dataConvert(lon, lat, values, outLon, outLat, out, reversed, 0.25f, 0.25f, -1));
+    const float beyondATurn[4] = {137, 12, -300, 60};
+    EXPECT_FALSE(gribReader::dataConvert(lon, lat, values, outLon, outLat, out, beyondATurn, 0.25f, 0.25f, -1));
     EXPECT_FALSE(gribReader::dataConvert(lon, lat, values, outLon, outLat, out, area, 1e-6f, 1e-6f, -1));
     EXPECT_FALSE(gribReader::dataConvert(lon, lat, values, outLon, outLat, out, area, NAN, NAN, -1));
+}
+
+TEST(GribAreaCut, ColumnsOfALongitudeAcrossTheAntimeridianAndRoundTheGlobe)
+{
+    // A point goes to its nearest column (halves upward), tried as given and
+    // one turn east and west; only where the cells reach round the globe
+    // does a meridian have two columns, one at each end.
+    const struct {
+        float area[4];
+        float step;
+        long long columns;
+        double lon;
+        std::vector<long long> expected;
+    } cases[] = {
+        {{170, 0, -170, 10}, 2.5f, 9, -175, {6}},
+        {{170, 0, -170, 10}, 2.5f, 9, 168.75, {0}},
+        {{170, 0, -170, 10}, 2.5f, 9, -168.75, {}},
+        {{-180, 0, 180, 10}, 1, 361, 180, {360, 0}},
+        {{-180, 0, 180, 10}, 1, 361, 179.5, {360, 0}},
+        {{-180, 0, 180, 10}, 1, 361, -179.5, {1}},
+        {{0, 0, 360, 10}, 1, 361, 0, {0, 360}},
+        {{0, 0, 360, 10}, 1, 361, -180, {180}},
+        {{-180, 0, 180, 10}, 0.7f, 515, 180, {514, 0}},
+        // Cells that end where the turn ends keep one column per point,
+        // also when single precision leaves a step that divides the turn a
+        // hair long.
+        {{0, 0, 359.75f, 10}, 0.25f, 1440, 359.875, {0}},
+        {{0, 0, 359.9f, 10}, 0.1f, 3600, 359.95, {3599}},
+    };
+    for (const auto& c : cases) {
+        AreaGrid grid;
+        ASSERT_TRUE(grid.define(c.area, c.step, c.step)) << c.area[0] << ".." << c.area[2];
+        EXPECT_EQ(grid.columns(), c.columns) << c.area[0] << ".." << c.area[2];
+        long long found[kMaxColumnsOfAPoint];
+        const int n = grid.columnsOf(c.lon, found);
+        EXPECT_EQ(std::vector<long long>(found, found + n), c.expected)
+            << c.lon << " on " << c.area[0] << ".." << c.area[2] << " by " << c.step;
+    }
 }

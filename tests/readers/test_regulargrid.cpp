@@ -15,9 +15,12 @@
 
 namespace {
 
+// Areas anywhere, across the antimeridian (an end smaller than the start)
+// and round the globe (a meridian at both ends).
 const float kAreas[][4] = {
     {80, 12, 137, 60},  {0, -90, 359.75f, 90}, {-180, -90, 180, 90}, {100.1f, 20.3f, 120.7f, 40.9f},
     {350, 0, 370, 20},  {-20, -40, 10, -5},    {-179, 50, -100, 89}, {181, -60, 300, 60},
+    {170, -60, -170, 60}, {350, 0, 10, 20},    {0, -90, 360, 90},    {179.9f, 0, -179.9f, 40},
 };
 
 struct Tally {
@@ -88,7 +91,8 @@ TEST(RegularGrids, PlacedFromTheirDefinitionAsFromEveryPointsCoordinates)
     // Both scanning directions, westward columns, both longitude
     // conventions, both editions, bitmaps, steps that add up inexactly,
     // numbers packed in whole bytes or across them, decimal scales, constant
-    // fields.
+    // fields, grids round the globe with and without the seam meridian
+    // twice.
     const long kBits[] = {24, 11, 16, 7, 32, 0};
     const long kDecimals[] = {0, 2, -1, 3};
     int variant = 0;
@@ -96,7 +100,7 @@ TEST(RegularGrids, PlacedFromTheirDefinitionAsFromEveryPointsCoordinates)
         for (bool south : {false, true})
             for (bool west : {false, true})
                 for (const auto& [lon0, step] : std::vector<std::pair<double, double>>{
-                         {0, 0.25}, {70.3, 0.1}, {-180, 2.5}, {355, 1.5}, {100, 0.3}}) {
+                         {0, 0.25}, {70.3, 0.1}, {-180, 2.5}, {355, 1.5}, {100, 0.3}, {0, 6}, {-180, 6}, {-177, 6}}) {
                     if (lon0 < 0 && edition == 2)
                         continue;  // edition 2 longitudes are not negative
                     GribField f;

@@ -155,6 +155,8 @@ bool gribReader::readMessage(grib_handle* h, const QString& fileName)
         gribkeys::needText(h, "units", fileName);
         return true;
     }
+    // A concept key, read only for kept messages: "unknown" when it has none.
+    record.prop_standardName = gribkeys::optionalText(h, "cfName");
     // A regular grid already found to match ecCodes' coordinates is placed
     // from its definition; any other grid through ecCodes' coordinates,
     // which also teach its definition.

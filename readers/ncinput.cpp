@@ -397,6 +397,12 @@ std::string NcInput::text(int var, const char* name) const
     return value;
 }
 
+std::string NcInput::optionalText(int var, const char* name) const
+{
+    int number = 0;
+    return nc_inq_attid(m_id, var, name, &number) == NC_NOERR ? text(var, name) : std::string();
+}
+
 size_t NcInput::valueCount(int var, const char* name, bool text) const
 {
     size_t length = 0;

@@ -92,6 +92,37 @@ TEST_F(MergeTest, TheRunsOwnLevelsWinAndOldLevelsComeBackRestored)
     EXPECT_EQ(nc.floats("PS")[0], static_cast<float>(1000.0 * static_cast<double>(0.01f)));
 }
 
+TEST_F(MergeTest, AnOutputsSelfDescriptionStaysOutOfTheStoreAndComesBack)
+{
+    // An axis of heights, time coordinates, standard names and a history.
+    useTable({{"2t", "Specified height level above ground", "", "T2", "2;10"}, {"td", "", "", "TD"}}, true);
+    for (int level : {2, 10}) {
+        p_data f = makeField("2t", "Specified height level above ground", level, 3, 2, 100, 30, 1, 1,
+                             [=](int, int j) { return level + j; });
+        f.prop_standardName = "air_temperature";
+        add(f);
+    }
+    p_data td = makeField("td", "", 0, 3, 2, 100, 30, 1, 1, [](int, int) { return 250.0; });
+    td.isFi = true;
+    add(td);
+    const std::vector<CachedData> before = m_store;
+    writeOutput(output(), "first run");
+    m_store.assign(kMemberSlots, CachedData());
+
+    ncReader reader;
+    reader.read(output().toStdString(), m_store.data());
+    EXPECT_EQ(reader.history(), "first run");
+    ASSERT_EQ(m_store[0].size(), before[0].size());
+    for (const auto& [key, fields] : before[0]) {
+        for (const p_data& old : fields) {
+            const p_data* back = atLevel(entry(m_store, key), old.level);
+            ASSERT_NE(back, nullptr) << key << " " << old.level;
+            EXPECT_EQ(back->data, old.data) << key << " " << old.level;
+            EXPECT_EQ(back->prop_standardName, old.prop_standardName) << key;
+        }
+    }
+}
+
 TEST_F(MergeTest, OverwriteOffOrNoFileReadsNothing)
 {
     useTable({{"t", "s", "", "T"}}, false);

@@ -399,8 +399,8 @@ std::string NcInput::text(int var, const char* name) const
 
 std::string NcInput::optionalText(int var, const char* name) const
 {
-    int number = 0;
-    return nc_inq_attid(m_id, var, name, &number) == NC_NOERR ? text(var, name) : std::string();
+    nc_type type = NC_NAT;
+    return nc_inq_atttype(m_id, var, name, &type) == NC_NOERR && type == NC_CHAR ? text(var, name) : std::string();
 }
 
 size_t NcInput::valueCount(int var, const char* name, bool text) const

@@ -121,6 +121,16 @@ TEST_F(MergeTest, AnOutputsSelfDescriptionStaysOutOfTheStoreAndComesBack)
             EXPECT_EQ(back->prop_standardName, old.prop_standardName) << key;
         }
     }
+
+    // A history that is not text is passed over, not a reason to stop.
+    int nc = -1;
+    const int number = 7;
+    ASSERT_EQ(nc_open(output().toUtf8().constData(), NC_WRITE, &nc), NC_NOERR);
+    nc_del_att(nc, NC_GLOBAL, "history");
+    nc_put_att_int(nc, NC_GLOBAL, "history", NC_INT, 1, &number);
+    nc_close(nc);
+    reader.read(output().toStdString(), m_store.data());
+    EXPECT_EQ(reader.history(), "");
 }
 
 TEST_F(MergeTest, OverwriteOffOrNoFileReadsNothing)

@@ -1,5 +1,7 @@
 #include "app/commandline.h"
 
+#include "logging/version.h"
+
 QStringList usageLines()
 {
     return {
@@ -37,8 +39,14 @@ CommandLine parseCommandLine(const QStringList& arguments)
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& arg = arguments[i];
         const bool hasValue = i + 1 < arguments.size();
-        if (arg == "--help" || arg == "/?")
+        if (arg == "--help" || arg == "-h" || arg == "/?")
             return stop(cl, "2", 0);
+        if (arg == "--version") {
+            cl.job = CommandLine::Job::Stop;
+            cl.exitStatus = 0;
+            cl.errorLines << QString::fromStdString(programNameAndVersion());
+            return cl;
+        }
         if (arg == "-p" || arg == "-u") {
             if (!hasValue)
                 return stop(cl, arg == "-p" ? "3" : "3.5", 1);

@@ -1,5 +1,6 @@
 // The command line: options are taken left to right; -i, -o and -s consume
-// their value and let parsing go on, every other option stops it.
+// their value and let parsing go on, every other option stops it. -h is
+// --help; --version gives the program's name and version.
 #pragma once
 
 #include <QString>
@@ -17,6 +18,8 @@ struct CommandLine {
     int exitStatus = 0;
     // Lines for standard output, in the order the parsing produced them.
     QStringList lines;
+    // Lines for standard error (the version).
+    QStringList errorLines;
     QStringList inputs;
     QString output;
     QString table;

@@ -12,7 +12,10 @@
 #include "readers/readerfactory.h"
 #include "table/csvfileparser.h"
 #include "writer/nclwriter.h"
+#include "writer/ncput.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 
@@ -146,7 +149,15 @@ void say(const QStringList& lines)
 // untouched.
 constexpr int kNothingToWrite = 3;
 
-int runConversion(const QStringList& inputs, QString output, QString table)
+// This run's line of the output's history: the time and the command line.
+std::string runHistoryLine(const QStringList& arguments)
+{
+    const QString program = QCoreApplication::instance() ? QCoreApplication::arguments().value(0) : QString();
+    return historyLine(QDateTime::currentDateTimeUtc(),
+                       QStringList(program.isEmpty() ? QString("kelvane") : program) + arguments);
+}
+
+int runConversion(const QStringList& inputs, QString output, QString table, const QStringList& arguments)
 {
     RunReport report;
     if (table.isEmpty())
@@ -175,7 +186,8 @@ int runConversion(const QStringList& inputs, QString output, QString table)
     takeLock(lock);
 
     logInfo(QString("[load nc  data[%1]").arg(output), KV_MAIN);
-    ncReader().read(output.toStdString(), reader->m_cache);
+    ncReader merged;
+    merged.read(output.toStdString(), reader->m_cache);
 
     logInfo(QString("[process data[%1]").arg(output), KV_MAIN);
     dataProcess processor;
@@ -183,6 +195,8 @@ int runConversion(const QStringList& inputs, QString output, QString table)
 
     logInfo(QString("[write nc[%1]").arg(output), KV_MAIN);
     nclWriter writer;
+    // A merge appends this run's line to the history of the output it read.
+    writer.setHistory(appendHistory(merged.history(), runHistoryLine(arguments)));
     writer.write(reader->m_cache, output.toStdString(), table.toStdString());
     if (writer.variablesWritten() == 0) {
         say({RunReport::nothingToWrite("no field of the inputs gives a variable the table writes", output),
@@ -224,6 +238,7 @@ int runKelvane(const QStringList& arguments)
 {
     const CommandLine cl = parseCommandLine(arguments);
     printLines(cl.lines);
+    say(cl.errorLines);
     // A fatal condition anywhere in a job ends here, once the job has let go
     // of what it held (its output lock).
     try {
@@ -235,7 +250,7 @@ int runKelvane(const QStringList& arguments)
         case CommandLine::Job::Upgrade:
             return runUpgrade(cl.jobArgument);
         case CommandLine::Job::Convert:
-            return runConversion(cl.inputs, cl.output, cl.table);
+            return runConversion(cl.inputs, cl.output, cl.table, arguments);
         }
     } catch (const FatalError& end) {
         return reportFatal(end);

@@ -30,6 +30,8 @@ struct p_data {
     float prop_fillValue = 9999.0f;
     std::string prop_forcast_time_units;
     std::string prop_initial_time;
+    // The quantity's CF standard name ("air_temperature"); empty when it has none.
+    std::string prop_standardName;
     int dataType = 0;  // netCDF type code (nc_type); 0 is NC_NAT
     int32_t datablocknum = 0;
     int32_t dimDx = 0;  // grid spacing in units of 0.125 degree

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <set>
 
 namespace derivation {
@@ -69,10 +70,47 @@ const p_data* atPosition(const std::vector<p_data>& partner, size_t k, int level
     return chosen;
 }
 
+namespace {
+
+// The CF standard names of the derived quantities that have one; the others
+// (advection, shear, fluxes, heights of isotherms, condensation level, the
+// A and SWEAT indices, DCAPE, and u and v from speed and direction, whose
+// angle is not the meteorological one) get none.
+std::string standardNameOf(const std::string& name)
+{
+    static const std::map<std::string, const char*> names = {
+        {"td", "dew_point_temperature"},
+        {"2d", "dew_point_temperature"},
+        {"depr", "dew_point_depression"},
+        {"depr2m", "dew_point_depression"},
+        {"Q", "specific_humidity"},
+        {"2Q", "specific_humidity"},
+        {"erh2m", "relative_humidity"},
+        {"egh", "geopotential_height"},
+        {"nw", "upward_air_velocity"},
+        {"PT", "air_potential_temperature"},
+        {"eqt", "pseudo_equivalent_potential_temperature"},
+        {"vor", "atmosphere_relative_vorticity"},
+        {"EDI", "divergence_of_wind"},
+        {"PV", "ertel_potential_vorticity"},
+        {"PW", "lwe_thickness_of_atmosphere_mass_content_of_water_vapor"},
+        {"CAPE", "atmosphere_convective_available_potential_energy"},
+        {"ki", "atmosphere_stability_k_index"},
+        {"tt", "atmosphere_stability_total_totals_index"},
+        {"li", "atmosphere_stability_lifted_index"},
+        {"si", "atmosphere_stability_showalter_index"},
+    };
+    const auto it = names.find(name);
+    return it == names.end() ? std::string() : it->second;
+}
+
+}  // namespace
+
 p_data derived(const p_data& from, const char* name, const char* longName, const char* units)
 {
     p_data d = from;
     d.factorShortName = name;
+    d.prop_standardName = standardNameOf(name);
     d.factorLongName = longName;
     d.prop_units = units;
     d.nameOfFirstFixedSurface.clear();

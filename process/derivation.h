@@ -131,7 +131,8 @@ const p_data& atLevel(const std::vector<p_data>& partner, int level);
 // The k-th record by position, then one of the template's level if there is.
 const p_data* atPosition(const std::vector<p_data>& partner, size_t k, int level);
 
-// A copy of the template named as a derived quantity.
+// A copy of the template named as a derived quantity, with the quantity's
+// CF standard name where it has one.
 p_data derived(const p_data& from, const char* name, const char* longName, const char* units);
 
 // Files the records (after the computation, so that no input entry grows

@@ -244,6 +244,9 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
         // again.
         const bool learnt = !regular && m_grids.trusted(h);
         r.record.prop_units = gribkeys::needText(h, "units", fileName);
+        // A concept key, read only for kept messages: "unknown" when it has
+        // none.
+        r.record.prop_standardName = gribkeys::optionalText(h, "cfName");
         if (regular) {
             cutToArea(r, nx, regular->lons.front(), regular->lons.back(), points, fileName,
                       [&](const AreaGrid& area, std::vector<double>& out) {

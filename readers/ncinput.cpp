@@ -397,6 +397,12 @@ std::string NcInput::text(int var, const char* name) const
     return value;
 }
 
+std::string NcInput::optionalText(int var, const char* name) const
+{
+    nc_type type = NC_NAT;
+    return nc_inq_atttype(m_id, var, name, &type) == NC_NOERR && type == NC_CHAR ? text(var, name) : std::string();
+}
+
 size_t NcInput::valueCount(int var, const char* name, bool text) const
 {
     size_t length = 0;

@@ -51,6 +51,9 @@ public:
     std::string dimName(int dim) const;
     std::vector<int> varDims(int var) const;
     std::string text(int var, const char* name) const;
+    // The text of an attribute that may be absent or of another type (empty
+    // then); NC_GLOBAL for the file's own.
+    std::string optionalText(int var, const char* name) const;
     // The first value of a numeric attribute.
     int integer(int var, const char* name) const;
     float real(int var, const char* name) const;

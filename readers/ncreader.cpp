@@ -42,6 +42,7 @@ void ncReader::readFormNcfile(std::string path, CachedData* in_data, int chs)
     // An output that cannot be read back ends the run before anything is written.
     const QString leftAsItWas = "the existing output is left as it was";
     const NcInput file(path, leftAsItWas);
+    m_history = file.optionalText(NC_GLOBAL, "history");
     auto cannotRead = [&](const QString& why) {
         throw FatalError(2, QString("netCDF: cannot read back %1: %2").arg(QString::fromStdString(path), why), KV_HERE,
                          leftAsItWas);
@@ -68,15 +69,18 @@ void ncReader::readFormNcfile(std::string path, CachedData* in_data, int chs)
     int variablesRead = 0;
     for (int var = 0; var < file.varCount(); ++var) {
         const std::string name = file.varName(var);
-        // The member axis of an ensemble file carries no attributes.
-        if (name == "ens")
+        // The member axis of an ensemble file carries no attributes; the time
+        // coordinates have no dimensions, and every coordinate variable is
+        // named like its one dimension.
+        const std::vector<int> dims = file.varDims(var);
+        if (name == "ens" || dims.empty() || (dims.size() == 1 && file.dimName(dims[0]) == name))
             continue;
         const std::string longName = file.text(var, "long_name");
         if (longName == "isobaric level" || longName == "longitude" || longName == "latitude" || longName == "ens")
             continue;
 
         NcLayout layout;
-        layout.dims = file.varDims(var);
+        layout.dims = dims;
         bool memberHeld = true;
         for (size_t k = 0; k < layout.dims.size(); ++k) {
             const std::string dimName = file.dimName(layout.dims[k]);
@@ -91,7 +95,9 @@ void ncReader::readFormNcfile(std::string path, CachedData* in_data, int chs)
             if (nc_inq_varid(file.id(), dimName.c_str(), &coordinate) != NC_NOERR)
                 continue;
             const std::string role = file.text(coordinate, "long_name");
-            if (role == "isobaric level") {
+            // Level axes other than isobaric ones name their kind of level.
+            if (role == "isobaric level" || (dimName.rfind("level_", 0) == 0 && role != "longitude" &&
+                                             role != "latitude" && role != "ens")) {
                 layout.levels = valuesOf(dimName);
                 layout.levelAt = static_cast<int>(k);
             } else if (role == "longitude") {
@@ -110,6 +116,7 @@ void ncReader::readFormNcfile(std::string path, CachedData* in_data, int chs)
         base.typedoflevels = file.text(var, "indicatorOfTypeOfLevel");
         base.prop_fillValue = file.real(var, "_FillValue");
         base.isFi = file.integer(var, "calByKVL") != 0;
+        base.prop_standardName = file.optionalText(var, "standard_name");
 
         // A variable the table no longer names is not carried over; every
         // other one is read whole, or the run ends.

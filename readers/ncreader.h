@@ -16,10 +16,19 @@ public:
 
     // Reads every data variable of the file into member `chs`. A variable
     // with an "ens" dimension gives its member `chs`; one without gives its
-    // values to every member read. Nothing happens when there is no file.
+    // values to every member read. Coordinate variables (those named like
+    // their one dimension, and those without dimensions, as the time
+    // coordinates) are passed over. Nothing happens when there is no file.
     void readFormNcfile(std::string path, CachedData* in_data, int chs);
+
+    // The "history" attribute of the file read last; empty when there was
+    // none or no file was read.
+    const std::string& history() const { return m_history; }
 
     // Files a field unless its key already holds a field of the same level:
     // the run's own input wins over what the file held.
     void insert(const p_data& in_vexa_data, CachedData* mcache);
+
+private:
+    std::string m_history;
 };

@@ -4,6 +4,9 @@
 #include "logging/qlogger.h"
 #include "logging/trace.h"
 #include "table/csvfileparser.h"
+#include "writer/levelaxes.h"
+#include "writer/ncput.h"
+#include "writer/timecoordinates.h"
 
 #include <QFile>
 #include <QStringList>
@@ -24,34 +27,6 @@ int indexlats = 0;
 
 namespace {
 
-// A netCDF call that must succeed: its failure ends the run with status 2.
-// The file under construction is the run's lock file, which its owner
-// removes when the run fails; an existing output is never touched.
-void ncCheck(int status, const char* what)
-{
-    if (status == NC_NOERR)
-        return;
-    std::printf("Error: %s\n", nc_strerror(status));
-    std::fflush(stdout);
-    throw FatalError(2, QString("netCDF: %1 failed: %2").arg(what, nc_strerror(status)), KV_HERE);
-}
-
-// Attribute writes are not checked: a missing attribute does not spoil the data.
-void putText(int nc, int var, const char* name, const std::string& text)
-{
-    nc_put_att_text(nc, var, name, text.size(), text.data());
-}
-
-void putFloat(int nc, int var, const char* name, float value)
-{
-    nc_put_att_float(nc, var, name, NC_FLOAT, 1, &value);
-}
-
-void putInt(int nc, int var, const char* name, int value)
-{
-    nc_put_att_int(nc, var, name, NC_INT, 1, &value);
-}
-
 QStringList levelParts(const std::string& levels)
 {
     return QString::fromStdString(levels).split(';', Qt::KeepEmptyParts);
@@ -65,23 +40,6 @@ void logInfo(const QString& m, int line)
 void logError(const QString& m, int line)
 {
     QLogger::getInstance()->printError(m, __FILE_NAME__, "nclWriter", line);
-}
-
-// The attributes of a data variable, in the order the file carries them.
-void putVariableAttributes(int nc, const NC_STRUCT& v, bool ensemble)
-{
-    putText(nc, v.varid, "grid_type", "Latitude/longitude");
-    putText(nc, v.varid, "initial_time", v.prop_initial_time);
-    putText(nc, v.varid, "forcast_time_units", "hours");
-    putInt(nc, v.varid, "forcast_time", v.forecastTime);
-    putText(nc, v.varid, "long_name", v.longname);
-    putText(nc, v.varid, "nameOfFirstFixedSurface", v.nameOfFirstFixedSurface);
-    putText(nc, v.varid, "indicatorOfTypeOfLevel", v.indicatorOfTypeOfLevel);
-    putFloat(nc, v.varid, "_FillValue", v.fillValue);
-    putText(nc, v.varid, "units", v.units);
-    if (!ensemble)
-        putInt(nc, v.varid, "dimDx", v.dimDx);
-    putInt(nc, v.varid, "calByKVL", v.isFi ? 1 : 0);
 }
 
 // The new file is on disk before it replaces the old one.
@@ -242,6 +200,7 @@ bool nclWriter::assembleVariable(const CSV_FILE& row, const std::vector<p_data>&
     rec.nameOfFirstFixedSurface = low.nameOfFirstFixedSurface;
     rec.fillValue = low.prop_fillValue;
     rec.isFi = low.isFi;
+    rec.standardName = low.prop_standardName;
     rec.indicatorOfTypeOfLevel = low.typedoflevels;
     rec.units = row.newUnit.empty() ? low.prop_units : row.newUnit;
     rec.levelCount = std::max(1, static_cast<int>(plan.parts.size()));
@@ -344,6 +303,7 @@ struct nclWriter::OutFile {
     bool ensemble = false;
     int ensDim = -1;
     int ensVar = -1;
+    TimeCoordinates* times = nullptr;
 };
 
 void nclWriter::writeFile(NC_DATA* members, int memberCount, bool ensemble, const char* filename)
@@ -355,7 +315,14 @@ void nclWriter::writeFile(NC_DATA* members, int memberCount, bool ensemble, cons
     out.memberCount = memberCount;
     out.ensemble = ensemble;
 
+    std::vector<std::string> names;
+    for (const auto& [name, v] : members[0])
+        names.push_back(name);
+    TimeCoordinates times(names);
+    out.times = &times;
+
     ncCheck(nc_create(tmpPath.c_str(), NC_NETCDF4, &out.nc), "creating the file");
+    putGlobalAttributes(out.nc, m_history);
     if (ensemble)
         ncCheck(nc_def_dim(out.nc, "ens", static_cast<size_t>(memberCount), &out.ensDim), "defining \"ens\"");
     defineGridDimensions(out);
@@ -370,11 +337,13 @@ void nclWriter::writeFile(NC_DATA* members, int memberCount, bool ensemble, cons
         ncCheck(nc_def_var(out.nc, "ens", NC_INT, 1, &out.ensDim, &out.ensVar), "defining \"ens\"");
     }
     defineDataVariables(out);
+    times.define(out.nc);
     if (ensemble)
         nLog("def nc var\n");
     ncCheck(nc_enddef(out.nc), "ending the definitions");
 
     writeAxisValues(out, levelAxes);
+    times.write(out.nc);
     writeDataValues(out);
     ncCheck(nc_close(out.nc), "closing the file");
     if (!ensemble)
@@ -442,12 +411,15 @@ void nclWriter::defineGridVariables(const OutFile& out)
             const char* type;
             const char* units;
             std::pair<const char*, float> numbers[6];
+            const char* cfAxis;
         };
         const Axis axes[] = {
             {"g0_lat_%1", grid.dimyId, &grid.dimyDataId, "latitude", "Lat", "degrees_north",
-             {{"Dj", grid.dx}, {"Di", grid.dy}, {"La2", grid.la2}, {"La1", grid.la1}, {"Lo2", grid.lo2}, {"Lo1", grid.lo1}}},
+             {{"Dj", grid.dx}, {"Di", grid.dy}, {"La2", grid.la2}, {"La1", grid.la1}, {"Lo2", grid.lo2}, {"Lo1", grid.lo1}},
+             "Y"},
             {"g0_lon_%1", grid.dimxId, &grid.dimxDataId, "longitude", "Lon", "degrees_east",
-             {{"Di", grid.dy}, {"Dj", grid.dx}, {"Lo2", grid.lo2}, {"Lo1", grid.lo1}, {"La2", grid.la2}, {"La1", grid.la1}}},
+             {{"Di", grid.dy}, {"Dj", grid.dx}, {"Lo2", grid.lo2}, {"Lo1", grid.lo1}, {"La2", grid.la2}, {"La1", grid.la1}},
+             "X"},
         };
         for (const Axis& axis : axes) {
             const QByteArray name = QString(axis.prefix).arg(grid.latIndex).toLatin1();
@@ -458,20 +430,23 @@ void nclWriter::defineGridVariables(const OutFile& out)
             putText(out.nc, *axis.var, "units", axis.units);
             for (const auto& [attribute, value] : axis.numbers)
                 putFloat(out.nc, *axis.var, attribute, value);
+            putText(out.nc, *axis.var, "standard_name", axis.longName);
+            putText(out.nc, *axis.var, "axis", axis.cfAxis);
         }
     }
 }
 
 void nclWriter::defineLevelVariables(const OutFile& out)
 {
+    const std::map<int, LevelLabel> labels = labelAxes(out.members[0]);
     for (auto& [id, axis] : m_levels) {
         if (axis.dimId < 0)
             continue;
         ncCheck(nc_def_var(out.nc, QString("level_%1").arg(id).toLatin1().constData(), NC_FLOAT, 1, &axis.dimId,
                            &axis.levelId),
                 "defining a level variable");
-        putText(out.nc, axis.levelId, "long_name", "isobaric level");
-        putText(out.nc, axis.levelId, "units", "hPa");
+        const auto label = labels.find(id);
+        putLevelAttributes(out.nc, axis.levelId, label == labels.end() ? LevelLabel() : label->second);
     }
 }
 
@@ -504,7 +479,7 @@ void nclWriter::defineDataVariables(const OutFile& out)
         ncCheck(nc_def_var(out.nc, name.c_str(), NC_FLOAT, ndims, dims, &v.varid), "defining a variable");
         if (v.needCompress > 0)
             ncCheck(nc_def_var_deflate(out.nc, v.varid, 0, 1, std::min(v.needCompress, 9)), "setting compression");
-        putVariableAttributes(out.nc, v, out.ensemble);
+        putVariableAttributes(out.nc, v, out.ensemble, out.times->coordinatesFor(v.prop_initial_time, v.forecastTime));
     }
 }
 

@@ -7,6 +7,7 @@
 #include "writer/ncstruct.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 struct CSV_FILE;
@@ -22,6 +23,10 @@ public:
     // member has a variable to write, no file is made and the lock stays
     // the caller's. `iniPath` is not used.
     void write(const CachedData* in_data, std::string outPath, std::string iniPath);
+    // The file's "history" attribute: the lines of the output it merges, if
+    // any, and this run's (see appendHistory). None when empty.
+    void setHistory(std::string history) { m_history = std::move(history); }
+
     // Variables the last write put in its file (0: no file was made).
     size_t variablesWritten() const { return m_written; }
 
@@ -54,6 +59,7 @@ private:
     struct OutFile;
 
     size_t m_written = 0;
+    std::string m_history;
 
     // Assembling: one variable from the fields of one key, one field into its slice.
     bool assembleVariable(const CSV_FILE& row, const std::vector<p_data>& fields, NC_DATA& nc_data);

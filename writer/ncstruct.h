@@ -29,6 +29,7 @@ struct NC_STRUCT {
     int latIndex;
     int needCompress;  // deflate level; 0 or less: none
     bool isFi;
+    std::string standardName;  // the CF standard name, empty when none fits
 };
 
 // One level axis: the level list text of a table row and its values.

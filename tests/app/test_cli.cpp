@@ -1,7 +1,11 @@
 // The command line as a user sees it: printed lines and exit statuses of the
 // real program.
 #include "app/commandline.h"
+#include "logging/version.h"
 #include "support/programdir.h"
+
+#include <QFile>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +20,7 @@ TEST(Cli, EveryErrorCodeWithItsUsageAndStatus)
     };
     const Case cases[] = {
         {{"--help"}, "error code:2", 0},
+        {{"-h", "-i", "a"}, "error code:2", 0},
         {{"/?"}, "error code:2", 0},
         {{"-p"}, "error code:3", 1},
         {{"-u"}, "error code:3.5", 1},
@@ -39,4 +44,16 @@ TEST(Cli, NoArgumentsPrintsCodesOneAndEight)
     const QStringList usage = usageLines();
     EXPECT_EQ(r.outLines(), QStringList({"error code:1"}) + usage + QStringList({"error code:8"}) + usage);
     EXPECT_EQ(r.exitCode, 1);
+}
+
+TEST(Cli, VersionIsOneLineOnStandardError)
+{
+    ProgramDir program;
+    const RunResult r = program.run({"--version", "-i", "a", "-o", "b"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    EXPECT_EQ(r.err, QString::fromStdString(programNameAndVersion()) + "\n");
+    EXPECT_TRUE(QRegularExpression("^Kelvane \\d+\\.\\d+\\.\\d+\n$").match(r.err).hasMatch()) << r.err.toStdString();
+    // Nothing else happens: no log directory is made.
+    EXPECT_FALSE(QFile::exists(program.file("log")));
 }

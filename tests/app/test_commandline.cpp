@@ -56,6 +56,8 @@ TEST(CommandLine, MessagesAndStatuses)
         {{}, withUsage({"error code:1"}) + withUsage({"error code:8"}), 1},
         {{"--help"}, withUsage({"error code:2"}), 0},
         {{"/?", "-x"}, withUsage({"error code:2"}), 0},
+        {{"-i", "a", "-h", "-x"}, withUsage({"error code:2"}), 0},
+        {{"--version", "-x"}, {}, 0},
         {{"-i", "a", "-p"}, withUsage({"error code:3"}), 1},
         {{"-u"}, withUsage({"error code:3.5"}), 1},
         {{"-o", "x", "-i"}, withUsage({"error code:4"}), 1},

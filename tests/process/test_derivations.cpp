@@ -99,8 +99,10 @@ TEST_F(DerivationTest, WithoutTriggerRowsNothingIsDerived)
 TEST_F(DerivationTest, DewPointAndDepressionAtTheSameLevel)
 {
     useTable({row("t", "TMP"), row("r", "RH"), row("td", "TD"), row("depr", "DEPR")});
-    add(field("t", 850, {280, 290, 9999, 300}));
-    add(field("t", 500, {250, 260, 270, 280}));
+    for (p_data t : {field("t", 850, {280, 290, 9999, 300}), field("t", 500, {250, 260, 270, 280})}) {
+        t.prop_standardName = "air_temperature";  // the input's, not the derived quantities'
+        add(t);
+    }
     // The humidity of 500 hPa comes first: partners are matched by level.
     add(field("r", 500, {10, 20, 30, 40}));
     add(field("r", 850, {50, 9999, 70, 0}));
@@ -125,6 +127,8 @@ TEST_F(DerivationTest, DewPointAndDepressionAtTheSameLevel)
     EXPECT_EQ(td850.factorLongName, "Dew point");
     EXPECT_EQ(td850.prop_units, "K");
     EXPECT_EQ((*depr)[0].factorLongName, "Temperature dew point difference");
+    EXPECT_EQ(td850.prop_standardName, "dew_point_temperature");
+    EXPECT_EQ((*depr)[0].prop_standardName, "dew_point_depression");
 }
 
 TEST_F(DerivationTest, AQuantityTheInputSuppliesIsNotDerivedButAReadBackOneIs)
@@ -265,7 +269,9 @@ TEST_F(DerivationTest, PrecipitationChoiceAndWindComponents)
     add(field("tp", 0, {1.0, 3.7}));
     add(field("tp", 0, {12.9, 0}));
     add(field("tp", 0, {12.2, 5}));
-    add(field("wd", 0, {90, 180}));
+    p_data wd = field("wd", 0, {90, 180});
+    wd.prop_standardName = "wind_from_direction";
+    add(wd);
     add(field("ws", 0, {10, -999}, -999.0f));  // a fill value of its own
     g_forcastTime = 36;
     run();
@@ -289,6 +295,8 @@ TEST_F(DerivationTest, PrecipitationChoiceAndWindComponents)
     EXPECT_EQ(u.data[1], 9999.0);
     EXPECT_EQ(v.factorLongName, "U component of wind");
     EXPECT_EQ(u.prop_units, "m s**-1");
+    // Components of an angle that is not the meteorological one: no standard name.
+    EXPECT_EQ(u.prop_standardName, "");
 
     m_store.clear();
     add(field("tp", 0, {0.5}));

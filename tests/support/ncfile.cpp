@@ -21,6 +21,40 @@ std::vector<std::string> NcVariable::attributeNames() const
     return names;
 }
 
+namespace {
+
+std::vector<NcAttribute> attributesOf(int id, int v, int natts)
+{
+    std::vector<NcAttribute> attributes;
+    for (int a = 0; a < natts; ++a) {
+        NcAttribute att;
+        char an[NC_MAX_NAME + 1] = {};
+        nc_inq_attname(id, v, a, an);
+        att.name = an;
+        nc_type at = 0;
+        size_t len = 0;
+        nc_inq_att(id, v, an, &at, &len);
+        att.type = at;
+        if (at == NC_CHAR) {
+            att.text.resize(len);
+            nc_get_att_text(id, v, an, att.text.data());
+        } else {
+            att.numbers.resize(len);
+            nc_get_att_double(id, v, an, att.numbers.data());
+        }
+        attributes.push_back(att);
+    }
+    return attributes;
+}
+
+}  // namespace
+
+std::string attributeText(const NcVariable* v, const char* name)
+{
+    const NcAttribute* a = v ? v->attribute(name) : nullptr;
+    return a ? a->text : "(none)";
+}
+
 NcFile::NcFile(const QString& path)
 {
     int id = -1;
@@ -30,6 +64,9 @@ NcFile::NcFile(const QString& path)
         return;
     }
     m_id = id;
+    int ngatts = 0;
+    nc_inq_natts(m_id, &ngatts);
+    m_globals.attributes = attributesOf(m_id, NC_GLOBAL, ngatts);
     int nvars = 0;
     nc_inq_nvars(m_id, &nvars);
     for (int v = 0; v < nvars; ++v) {
@@ -46,24 +83,7 @@ NcFile::NcFile(const QString& path)
             nc_inq_dimname(m_id, dimids[d], dn);
             var.dims.push_back(dn);
         }
-        for (int a = 0; a < natts; ++a) {
-            NcAttribute att;
-            char an[NC_MAX_NAME + 1] = {};
-            nc_inq_attname(m_id, v, a, an);
-            att.name = an;
-            nc_type at = 0;
-            size_t len = 0;
-            nc_inq_att(m_id, v, an, &at, &len);
-            att.type = at;
-            if (at == NC_CHAR) {
-                att.text.resize(len);
-                nc_get_att_text(m_id, v, an, att.text.data());
-            } else {
-                att.numbers.resize(len);
-                nc_get_att_double(m_id, v, an, att.numbers.data());
-            }
-            var.attributes.push_back(att);
-        }
+        var.attributes = attributesOf(m_id, v, natts);
         m_vars.push_back(var);
     }
 }

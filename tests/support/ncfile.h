@@ -23,6 +23,9 @@ struct NcVariable {
     std::vector<std::string> attributeNames() const;
 };
 
+// The text of an attribute, "(none)" when the variable or the attribute is absent.
+std::string attributeText(const NcVariable* v, const char* name);
+
 class NcFile {
 public:
     explicit NcFile(const QString& path);
@@ -33,6 +36,8 @@ public:
     bool ok() const { return m_id >= 0; }
     int format() const;
     int globalAttributeCount() const;
+    // The file's own attributes, as those of a variable without a name.
+    const NcVariable& globals() const { return m_globals; }
     // Dimensions in definition order: name and length.
     std::vector<std::pair<std::string, size_t>> dims() const;
     std::vector<NcVariable> variables() const;
@@ -46,4 +51,5 @@ public:
 private:
     int m_id = -1;
     std::vector<NcVariable> m_vars;
+    NcVariable m_globals;
 };

@@ -92,6 +92,47 @@ TEST_F(MergeTest, TheRunsOwnLevelsWinAndOldLevelsComeBackRestored)
     EXPECT_EQ(nc.floats("PS")[0], static_cast<float>(1000.0 * static_cast<double>(0.01f)));
 }
 
+TEST_F(MergeTest, AnOutputsSelfDescriptionStaysOutOfTheStoreAndComesBack)
+{
+    // An axis of heights, time coordinates, standard names and a history.
+    useTable({{"2t", "Specified height level above ground", "", "T2", "2;10"}, {"td", "", "", "TD"}}, true);
+    for (int level : {2, 10}) {
+        p_data f = makeField("2t", "Specified height level above ground", level, 3, 2, 100, 30, 1, 1,
+                             [=](int, int j) { return level + j; });
+        f.prop_standardName = "air_temperature";
+        add(f);
+    }
+    p_data td = makeField("td", "", 0, 3, 2, 100, 30, 1, 1, [](int, int) { return 250.0; });
+    td.isFi = true;
+    add(td);
+    const std::vector<CachedData> before = m_store;
+    writeOutput(output(), "first run");
+    m_store.assign(kMemberSlots, CachedData());
+
+    ncReader reader;
+    reader.read(output().toStdString(), m_store.data());
+    EXPECT_EQ(reader.history(), "first run");
+    ASSERT_EQ(m_store[0].size(), before[0].size());
+    for (const auto& [key, fields] : before[0]) {
+        for (const p_data& old : fields) {
+            const p_data* back = atLevel(entry(m_store, key), old.level);
+            ASSERT_NE(back, nullptr) << key << " " << old.level;
+            EXPECT_EQ(back->data, old.data) << key << " " << old.level;
+            EXPECT_EQ(back->prop_standardName, old.prop_standardName) << key;
+        }
+    }
+
+    // A history that is not text is passed over, not a reason to stop.
+    int nc = -1;
+    const int number = 7;
+    ASSERT_EQ(nc_open(output().toUtf8().constData(), NC_WRITE, &nc), NC_NOERR);
+    nc_del_att(nc, NC_GLOBAL, "history");
+    nc_put_att_int(nc, NC_GLOBAL, "history", NC_INT, 1, &number);
+    nc_close(nc);
+    reader.read(output().toStdString(), m_store.data());
+    EXPECT_EQ(reader.history(), "");
+}
+
 TEST_F(MergeTest, OverwriteOffOrNoFileReadsNothing)
 {
     useTable({{"t", "s", "", "T"}}, false);

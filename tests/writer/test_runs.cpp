@@ -1,6 +1,7 @@
 // Whole conversions with the real program: values against ecCodes, ensemble
 // files merged again, runs in parallel into one output, a run killed while
 // it writes.
+#include "logging/version.h"
 #include "support/gribfiles.h"
 #include "support/ncfile.h"
 #include "support/programdir.h"
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -80,6 +82,13 @@ TEST(Runs, GlobalFileConvertsToTheValuesEcCodesDecodes)
         }
     }
     EXPECT_EQ(compared, 5u * 5 * 24 * 20);
+    // Standard names from ecCodes, the isobaric axis, the time coordinates.
+    EXPECT_EQ(attributeText(nc.variable("T"), "standard_name"), "air_temperature");
+    EXPECT_EQ(attributeText(nc.variable("GH"), "standard_name"), "geopotential_height");
+    EXPECT_EQ(attributeText(nc.variable("level_0"), "standard_name"), "air_pressure");
+    EXPECT_EQ(attributeText(nc.variable("T"), "coordinates"), "time_0 reftime_0 period_0");
+    EXPECT_EQ(nc.floats("time_0"), std::vector<float>({120}));
+    EXPECT_EQ(attributeText(&nc.globals(), "Conventions"), "CF-1.8");
 
     QProcess ncdump;
     ncdump.start("ncdump", {"-h", out});
@@ -111,7 +120,79 @@ TEST(Runs, EnsembleFileConvertsAndMergesAgain)
         EXPECT_EQ(t->dims, std::vector<std::string>({"ens", "level_0", "g0_lat_0", "g0_lon_0"}));
         EXPECT_EQ(nc.floats("T").size(), 10u * 2 * 61 * 120);
         EXPECT_FALSE(QFile::exists(out + ".tmp"));
+        // Each merge adds its line to the history; the time coordinates stay.
+        // GRIB 1 gives no forecast time: the reference time alone.
+        EXPECT_EQ(QString::fromStdString(attributeText(&nc.globals(), "history")).count('\n'), run);
+        EXPECT_EQ(attributeText(t, "standard_name"), "air_temperature");
+        EXPECT_EQ(attributeText(t, "coordinates"), "reftime_0");
+        EXPECT_EQ(attributeText(nc.variable("reftime_0"), "units"), "hours since 2017-01-01 00:00:00");
+        EXPECT_EQ(attributeText(nc.variable("level_0"), "positive"), "down");
     }
+}
+
+TEST(Runs, TheOutputDescribesItselfAndMergesKeepItsHistoryAndTimes)
+{
+    ProgramDir program;
+    program.setLogLevel("DEBUG");
+    QByteArray input;
+    for (long level : {850, 500, 2}) {
+        GribField f;
+        f.shortName = level == 2 ? "2t" : "t";
+        f.typeOfLevel = level == 2 ? "heightAboveGround" : "isobaricInhPa";
+        f.level = level, f.forecastTime = 36, f.firstLon = 100, f.firstLat = 32, f.ni = 3, f.nj = 3;
+        fillPattern(f, 200.0 + level);
+        input += gribMessage(f);
+    }
+    ASSERT_TRUE(writeBytes(program.file("in.grib2"), input));
+    program.writeConfig("cf.csv", tableText(",1,grib,2.0", "100,102,30,32",
+                                            {tableRow("t", "Isobaric surface", "", "850;500"),
+                                             tableRow("2t", "Specified height level above ground", "", "2")}));
+    const QString out = program.file("cf.nc");
+    for (int run = 1; run <= 2; ++run) {
+        const RunResult r = program.run({"-i", program.file("in.grib2"), "-o", out, "-s", "cf.csv"});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    }
+    NcFile nc(out);
+    EXPECT_EQ(attributeText(&nc.globals(), "source"), programNameAndVersion());
+    const QStringList history = QString::fromStdString(attributeText(&nc.globals(), "history")).split('\n');
+    ASSERT_EQ(history.size(), 2);
+    for (const QString& line : history)
+        EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ: \\S*kelvane -i \\S*/in.grib2 -o "
+                                       "\\S*/cf.nc -s cf.csv$")
+                        .match(line)
+                        .hasMatch())
+            << line.toStdString();
+    // The 2 m axis in metres (its variable is two-dimensional), the isobaric one in hPa.
+    EXPECT_EQ(nc.floats("level_0"), std::vector<float>({2}));
+    EXPECT_EQ(attributeText(nc.variable("level_0"), "long_name"), "height above ground");
+    EXPECT_EQ(attributeText(nc.variable("level_0"), "units"), "m");
+    EXPECT_EQ(attributeText(nc.variable("level_1"), "units"), "hPa");
+    for (const char* var : {"T", "2T"}) {
+        EXPECT_EQ(attributeText(nc.variable(var), "standard_name"), "air_temperature") << var;
+        EXPECT_EQ(attributeText(nc.variable(var), "coordinates"), "time_0 reftime_0 period_0") << var;
+    }
+    // The merge read the time coordinates and the axes without a word about them.
+    const QByteArray log = readAll(program.file("log/kelvane.log"));
+    EXPECT_TRUE(log.contains("[READ NC] read nc end 2")) << log.toStdString();
+    EXPECT_FALSE(log.contains("[Error] [READ NC]")) << log.toStdString();
+
+    // Opened with xarray, the valid and reference times are datetimes on the variables.
+    QProcess python;
+    python.start("/usr/bin/python3", {"-c", "import xarray"});
+    if (!python.waitForFinished(60000) || python.exitCode() != 0)
+        GTEST_SKIP() << "xarray is not installed";
+    python.start("/usr/bin/python3",
+                 {"-c", "import sys, xarray\n"
+                        "t = xarray.open_dataset(sys.argv[1])['T']\n"
+                        "for c in ('time_0', 'reftime_0', 'period_0'):\n"
+                        "    print(c, t.coords[c].dtype, t.coords[c].values)\n",
+                  out});
+    ASSERT_TRUE(python.waitForFinished(60000));
+    ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+    EXPECT_EQ(QString(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
+              QStringList({"time_0 datetime64[ns] 2026-12-10T00:00:00.000000000",
+                           "reftime_0 datetime64[ns] 2026-12-08T12:00:00.000000000",
+                           "period_0 timedelta64[ns] 129600000000000 nanoseconds"}));
 }
 
 TEST(Runs, LevelListsAsUsersWriteThem)

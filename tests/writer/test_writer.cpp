@@ -1,6 +1,7 @@
 // The netCDF file the writer makes: layout, values, levels, grids,
 // compression, ensembles, and how it replaces an existing output.
 #include "app/outputlock.h"
+#include "logging/version.h"
 #include "support/fatalend.h"
 #include "support/programdir.h"
 #include "writer/writertest.h"
@@ -50,14 +51,25 @@ TEST_F(WriterTest, SingleMemberLayoutNamesOrderAndAttributes)
     NcFile nc(output());
     ASSERT_TRUE(nc.ok());
     EXPECT_EQ(nc.format(), NC_FORMAT_NETCDF4);
-    EXPECT_EQ(nc.globalAttributeCount(), 0);
+    // Global attributes; no history when the caller gives none.
+    EXPECT_EQ(nc.globals().attributeNames(), Names({"Conventions", "source"}));
+    EXPECT_EQ(nc.globals().attribute("Conventions")->text, "CF-1.8");
+    EXPECT_EQ(nc.globals().attribute("source")->text, programNameAndVersion());
     EXPECT_EQ(nc.dims(), dimsOf({{"g0_lon_0", 281}, {"g0_lat_0", 201}, {"level_0", 2}}));
-    EXPECT_EQ(nc.variableNames(), Names({"g0_lat_0", "g0_lon_0", "level_0", "PS", "T"}));
+    // The time coordinates come after the layout's variables.
+    EXPECT_EQ(nc.variableNames(),
+              Names({"g0_lat_0", "g0_lon_0", "level_0", "PS", "T", "time_0", "reftime_0", "period_0"}));
 
     const NcVariable* lat = nc.variable("g0_lat_0");
     const NcVariable* lon = nc.variable("g0_lon_0");
-    EXPECT_EQ(lat->attributeNames(), Names({"long_name", "_CoordinateAxisType", "units", "Dj", "Di", "La2", "La1", "Lo2", "Lo1"}));
-    EXPECT_EQ(lon->attributeNames(), Names({"long_name", "_CoordinateAxisType", "units", "Di", "Dj", "Lo2", "Lo1", "La2", "La1"}));
+    EXPECT_EQ(lat->attributeNames(), Names({"long_name", "_CoordinateAxisType", "units", "Dj", "Di", "La2", "La1", "Lo2",
+                                            "Lo1", "standard_name", "axis"}));
+    EXPECT_EQ(lon->attributeNames(), Names({"long_name", "_CoordinateAxisType", "units", "Di", "Dj", "Lo2", "Lo1", "La2",
+                                            "La1", "standard_name", "axis"}));
+    EXPECT_EQ(lat->attribute("standard_name")->text, "latitude");
+    EXPECT_EQ(lat->attribute("axis")->text, "Y");
+    EXPECT_EQ(lon->attribute("standard_name")->text, "longitude");
+    EXPECT_EQ(lon->attribute("axis")->text, "X");
     EXPECT_EQ(lon->attribute("long_name")->text, "longitude");
     EXPECT_EQ(lon->attribute("_CoordinateAxisType")->text, "Lon");
     EXPECT_EQ(lon->attribute("units")->text, "degrees_east");
@@ -80,13 +92,16 @@ TEST_F(WriterTest, SingleMemberLayoutNamesOrderAndAttributes)
     EXPECT_EQ(nc.floats("level_0"), std::vector<float>({850, 500}));
     EXPECT_EQ(nc.variable("level_0")->attribute("long_name")->text, "isobaric level");
     EXPECT_EQ(nc.variable("level_0")->attribute("units")->text, "hPa");
+    EXPECT_EQ(nc.variable("level_0")->attributeNames(),
+              Names({"long_name", "units", "standard_name", "positive", "axis"}));
 
     const NcVariable* T = nc.variable("T");
     EXPECT_EQ(T->dims, Names({"level_0", "g0_lat_0", "g0_lon_0"}));
     EXPECT_EQ(nc.variable("PS")->dims, Names({"g0_lat_0", "g0_lon_0"}));
     EXPECT_EQ(T->attributeNames(), Names({"grid_type", "initial_time", "forcast_time_units", "forcast_time", "long_name",
                                           "nameOfFirstFixedSurface", "indicatorOfTypeOfLevel", "_FillValue", "units",
-                                          "dimDx", "calByKVL"}));
+                                          "dimDx", "calByKVL", "coordinates"}));
+    EXPECT_EQ(T->attribute("coordinates")->text, "time_0 reftime_0 period_0");
     EXPECT_EQ(T->attribute("grid_type")->text, "Latitude/longitude");
     EXPECT_EQ(T->attribute("initial_time")->text, "202612080000");
     EXPECT_EQ(T->attribute("forcast_time_units")->text, "hours");
@@ -178,7 +193,8 @@ TEST_F(WriterTest, GridsAreSharedByKeyAndNumberedByFirstUse)
     NcFile nc(output());
     EXPECT_EQ(nc.dims(), dimsOf({{"g0_lon_0", 4}, {"g0_lat_0", 3}, {"g0_lon_1", 2}, {"g0_lat_1", 2}}));
     // Coordinate variables in grid-key order: "4_100.00_30.00" before "8_90.00_20.00".
-    EXPECT_EQ(nc.variableNames(), Names({"g0_lat_0", "g0_lon_0", "g0_lat_1", "g0_lon_1", "A", "B", "C"}));
+    EXPECT_EQ(nc.variableNames(), Names({"g0_lat_0", "g0_lon_0", "g0_lat_1", "g0_lon_1", "A", "B", "C", "time_0",
+                                         "reftime_0", "period_0"}));
     EXPECT_EQ(nc.variable("C")->dims, Names({"g0_lat_0", "g0_lon_0"}));
     // The first variable written on a grid gives its coordinates.
     EXPECT_FLOAT_EQ(nc.floats("g0_lon_0")[0], 100.004f);
@@ -200,7 +216,7 @@ TEST_F(WriterTest, CompressionWriteSwitchAndMissingTableRows)
     EXPECT_EQ(nc.deflateLevel("B"), 9);
     EXPECT_EQ(nc.deflateLevel("C"), 0);
     EXPECT_EQ(nc.variable("D"), nullptr);
-    EXPECT_EQ(nc.variableNames(), Names({"g0_lat_0", "g0_lon_0", "A", "B", "C"}));
+    EXPECT_EQ(nc.variableNames(), Names({"g0_lat_0", "g0_lon_0", "A", "B", "C", "time_0", "reftime_0", "period_0"}));
     EXPECT_EQ(nc.floats("A")[4], static_cast<float>(pattern(1, 1)));
 }
 
@@ -312,7 +328,8 @@ TEST_F(WriterTest, EnsembleLayoutConcatenatesMembersAndFillsAMissingOne)
     writeOutput(output());
     NcFile nc(output());
     EXPECT_EQ(nc.dims(), dimsOf({{"ens", 3}, {"g0_lon_0", 4}, {"g0_lat_0", 3}, {"level_0", 2}}));
-    EXPECT_EQ(nc.variableNames(), Names({"g0_lat_0", "g0_lon_0", "level_0", "ens", "R", "T"}));
+    EXPECT_EQ(nc.variableNames(),
+              Names({"g0_lat_0", "g0_lon_0", "level_0", "ens", "R", "T", "time_0", "reftime_0", "period_0"}));
     const NcVariable* ens = nc.variable("ens");
     EXPECT_EQ(ens->type, NC_INT);
     EXPECT_TRUE(ens->attributes.empty());

@@ -100,10 +100,12 @@ protected:
 
     QString output(const QString& name = "out.nc") const { return m_dir.path() + "/" + name; }
 
-    void writeOutput(const QString& path)
+    void writeOutput(const QString& path, const std::string& history = std::string())
     {
         ::testing::internal::CaptureStdout();
-        nclWriter().write(m_store.data(), path.toStdString(), "table.csv");
+        nclWriter writer;
+        writer.setHistory(history);
+        writer.write(m_store.data(), path.toStdString(), "table.csv");
         m_stdout = ::testing::internal::GetCapturedStdout();
     }
 

@@ -44,7 +44,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
         if (arg == "--version") {
             cl.job = CommandLine::Job::Stop;
             cl.exitStatus = 0;
-            cl.errorLines << QString::fromStdString(programNameAndVersion());
+            cl.lines << QString::fromStdString(programNameAndVersion());
             return cl;
         }
         if (arg == "-p" || arg == "-u") {

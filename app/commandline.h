@@ -18,8 +18,6 @@ struct CommandLine {
     int exitStatus = 0;
     // Lines for standard output, in the order the parsing produced them.
     QStringList lines;
-    // Lines for standard error (the version).
-    QStringList errorLines;
     QStringList inputs;
     QString output;
     QString table;

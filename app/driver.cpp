@@ -238,7 +238,6 @@ int runKelvane(const QStringList& arguments)
 {
     const CommandLine cl = parseCommandLine(arguments);
     printLines(cl.lines);
-    say(cl.errorLines);
     // A fatal condition anywhere in a job ends here, once the job has let go
     // of what it held (its output lock).
     try {

@@ -46,14 +46,14 @@ TEST(Cli, NoArgumentsPrintsCodesOneAndEight)
     EXPECT_EQ(r.exitCode, 1);
 }
 
-TEST(Cli, VersionIsOneLineOnStandardError)
+TEST(Cli, VersionIsOneLineOnStandardOutput)
 {
     ProgramDir program;
     const RunResult r = program.run({"--version", "-i", "a", "-o", "b"});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
-    EXPECT_EQ(r.err, QString::fromStdString(programNameAndVersion()) + "\n");
-    EXPECT_TRUE(QRegularExpression("^Kelvane \\d+\\.\\d+\\.\\d+\n$").match(r.err).hasMatch()) << r.err.toStdString();
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+    EXPECT_EQ(r.out, QString::fromStdString(programNameAndVersion()) + "\n");
+    EXPECT_TRUE(QRegularExpression("^Kelvane \\d+\\.\\d+\\.\\d+\n$").match(r.out).hasMatch()) << r.out.toStdString();
     // Nothing else happens: no log directory is made.
     EXPECT_FALSE(QFile::exists(program.file("log")));
 }

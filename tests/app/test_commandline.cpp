@@ -1,5 +1,6 @@
 // Parsing the command line into a job.
 #include "app/commandline.h"
+#include "logging/version.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +58,7 @@ TEST(CommandLine, MessagesAndStatuses)
         {{"--help"}, withUsage({"error code:2"}), 0},
         {{"/?", "-x"}, withUsage({"error code:2"}), 0},
         {{"-i", "a", "-h", "-x"}, withUsage({"error code:2"}), 0},
-        {{"--version", "-x"}, {}, 0},
+        {{"--version", "-x"}, {QString::fromStdString(programNameAndVersion())}, 0},
         {{"-i", "a", "-p"}, withUsage({"error code:3"}), 1},
         {{"-u"}, withUsage({"error code:3.5"}), 1},
         {{"-o", "x", "-i"}, withUsage({"error code:4"}), 1},

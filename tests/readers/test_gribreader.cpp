@@ -347,7 +347,8 @@ TEST_F(GribTest, ReadingShowsOneProgressLinePerInputOnlyOnATerminal)
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 
     int terminal = -1, terminalEnd = -1;
-    ASSERT_EQ(openpty(&terminal, &terminalEnd, nullptr, nullptr, nullptr), 0);
+    if (openpty(&terminal, &terminalEnd, nullptr, nullptr, nullptr) != 0)
+        GTEST_SKIP() << "no pseudo-terminal to read on";
     const int saved = dup(2);
     dup2(terminalEnd, 2);
     r.readFile(plain);

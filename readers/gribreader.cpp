@@ -219,30 +219,31 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
         gribkeys::needLong(h, "Ny", fileName);
         r.record = recordOf(id);
         readTimesAndMember(h, fileName, r.record);
-        r.timed = true;
         // Values (and units) are read only for messages the table keeps.
-        const std::string key = variableKey(r.record);
-        const bool kept = CsvFileParser::getInstance()->find(key) != nullptr;
-        r.offered = true;
-        r.said.push_back({Said::Kind::Debug,
-                          QString("[READGIRB] %1 %2").arg(kept ? "read" : "skip",
-                                                          QString::fromStdString(r.record.factorShortName)),
-                          KV_HERE});
-        r.said.push_back({Said::Kind::Debug, QString("[READGIRB] RE KEY %1").arg(QString::fromStdString(key)),
-                          KV_HERE});
+        r.key = variableKey(r.record);
+        const bool kept = CsvFileParser::getInstance()->find(r.key) != nullptr;
+        // Debug lines are made only for a log that keeps them.
+        if (loglevel >= 3) {
+            r.said.push_back({Said::Kind::Debug,
+                              QString("[READGIRB] %1 %2").arg(kept ? "read" : "skip",
+                                                              QString::fromStdString(r.record.factorShortName)),
+                              KV_HERE});
+            r.said.push_back({Said::Kind::Debug,
+                              QString("[READGIRB] RE KEY %1").arg(QString::fromStdString(r.key)), KV_HERE});
+        }
         if (!kept)
             return r;
         // A regular grid already found to match ecCodes' coordinates is
         // placed from its definition; any other grid through ecCodes'
         // coordinates, which also teach its definition.
         RegularGrid* regular = m_grids.trusted(h);
-        if (!regular) {
-            decodeValues(h, fileName, points, work);
-            m_grids.learn(h, work.lons, work.lats);
-        }
         // Once the grid is learnt, the whole field's arrays are not needed
         // again.
-        const bool learnt = !regular && m_grids.trusted(h);
+        bool learnt = false;
+        if (!regular) {
+            decodeValues(h, fileName, points, work);
+            learnt = m_grids.learn(h, work.lons, work.lats) != nullptr;
+        }
         r.record.prop_units = gribkeys::needText(h, "units", fileName);
         // A concept key, read only for kept messages: "unknown" when it has
         // none.
@@ -276,10 +277,10 @@ bool gribReader::fileReading(Reading reading)
         else
             QLogger::getInstance()->printDebug(said.text, said.where.file, said.where.function, said.where.line);
     }
-    if (reading.timed)
+    if (!reading.key.empty()) {
         raiseRunTimesAndMembers(reading.record);
-    if (reading.offered)
-        m_tally.offered(variableKey(reading.record));
+        m_tally.offered(reading.key);
+    }
     if (reading.fatal)
         std::rethrow_exception(reading.fatal);
     if (reading.outcome != Reading::Outcome::File)
@@ -353,7 +354,7 @@ void gribReader::cutToArea(Reading& r, long nx, double firstLon, double lastLon,
         r.said.push_back({Said::Kind::Problem,
                           QString("[READGIRB] %1 in %2 cannot be placed on the table's area (step %3 degrees); "
                                   "the message is skipped")
-                              .arg(QString::fromStdString(variableKey(r.record)), fileName)
+                              .arg(QString::fromStdString(r.key), fileName)
                               .arg(static_cast<double>(dx)),
                           KV_HERE});
         r.outcome = Reading::Outcome::Refuse;

@@ -61,8 +61,9 @@ private:
         // message was skipped as unusable (said).
         enum class Outcome { File, Pass, Refuse };
         Outcome outcome = Outcome::Pass;
-        bool timed = false;    // the record's times and member were read
-        bool offered = false;  // the record's key was looked up in the table
+        // The record's key, once its times and member are read and the key
+        // looked up in the table; empty before.
+        std::string key;
         p_data record;
         std::vector<Said> said;
         std::exception_ptr fatal;  // ends the run, after what is said

@@ -59,6 +59,24 @@ long whole(grib_handle* h, const char* key)
     return v;
 }
 
+// The `n` values of an axis from `first` by `step`, each of the ways a
+// producer may have worked them out: added up one step after the other,
+// the same ending at `last` as given, and multiplied out.
+std::vector<std::vector<double>> axisCandidates(double first, double last, double step, long n)
+{
+    std::vector<double> added(static_cast<size_t>(n)), multiplied(static_cast<size_t>(n));
+    double value = first;
+    for (long k = 0; k < n; ++k) {
+        added[static_cast<size_t>(k)] = value;
+        value += step;
+        multiplied[static_cast<size_t>(k)] = first + static_cast<double>(k) * step;
+    }
+    std::vector<double> endingAtLast = added;
+    if (n > 0)
+        endingAtLast.back() = last;
+    return {std::move(added), std::move(endingAtLast), std::move(multiplied)};
+}
+
 // Candidate longitudes of the columns: the step from the first and last
 // longitude (round the globe when they are equal or the last is smaller),
 // then added up from the first (with or without the last column at the
@@ -78,16 +96,7 @@ std::vector<std::vector<double>> columnCandidates(grib_handle* h, long ni)
         step = -step;
     else if (lon1 + static_cast<double>(ni - 2) * step > 360.0)
         lon1 -= 360.0;
-    std::vector<double> added(static_cast<size_t>(ni)), multiplied(static_cast<size_t>(ni));
-    double lon = lon1;
-    for (long i = 0; i < ni; ++i) {
-        added[static_cast<size_t>(i)] = lon;
-        lon += step;
-        multiplied[static_cast<size_t>(i)] = lon1 + static_cast<double>(i) * step;
-    }
-    std::vector<double> endingAtLast = added;
-    endingAtLast.back() = lon2;
-    return {added, endingAtLast, multiplied};
+    return axisCandidates(lon1, lon2, step, ni);
 }
 
 // Candidate latitudes of the rows, likewise.
@@ -101,20 +110,9 @@ std::vector<std::vector<double>> rowCandidates(grib_handle* h, long nj)
     const double fromSpan = nj > 1 ? (lat2 - lat1) / static_cast<double>(nj - 1) : 0.0;
     if (whole(h, "jScansPositively") == 0)
         step = -step;
-    std::vector<std::vector<double>> out;
-    for (const double s : {step, fromSpan}) {
-        std::vector<double> added(static_cast<size_t>(nj)), multiplied(static_cast<size_t>(nj));
-        double lat = lat1;
-        for (long j = 0; j < nj; ++j) {
-            added[static_cast<size_t>(j)] = lat;
-            lat += s;
-            multiplied[static_cast<size_t>(j)] = lat1 + static_cast<double>(j) * s;
-        }
-        out.push_back(added);
-        added.back() = lat2;
-        out.push_back(added);
-        out.push_back(multiplied);
-    }
+    std::vector<std::vector<double>> out = axisCandidates(lat1, lat2, step, nj);
+    for (std::vector<double>& axis : axisCandidates(lat1, lat2, fromSpan, nj))
+        out.push_back(std::move(axis));
     return out;
 }
 
@@ -142,17 +140,20 @@ RegularGrid* RegularGrids::trusted(grib_handle* h)
     return it != m_known.end() && it->second.trusted ? &it->second.grid : nullptr;
 }
 
-void RegularGrids::learn(grib_handle* h, const std::vector<double>& lon, const std::vector<double>& lat)
+RegularGrid* RegularGrids::learn(grib_handle* h, const std::vector<double>& lon, const std::vector<double>& lat)
 {
     const std::string definition = definitionOf(h);
     const long ni = whole(h, "Ni"), nj = whole(h, "Nj");
     const std::lock_guard<std::mutex> lock(m_mutex);
-    if (definition.empty() || m_known.count(definition) != 0)
-        return;
+    if (definition.empty())
+        return nullptr;
+    const auto it = m_known.find(definition);
+    if (it != m_known.end())
+        return it->second.trusted ? &it->second.grid : nullptr;
     Known& known = m_known[definition];
     if (ni < 1 || nj < 1 || lon.size() != static_cast<size_t>(ni) * static_cast<size_t>(nj) ||
         lat.size() != lon.size())
-        return;
+        return nullptr;
     for (const std::vector<double>& lons : columnCandidates(h, ni)) {
         if (!axisMatches(lons, lon, ni, nj, true))
             continue;
@@ -164,9 +165,10 @@ void RegularGrids::learn(grib_handle* h, const std::vector<double>& lon, const s
             known.grid.lons = lons;
             known.grid.lats = lats;
             known.trusted = true;
-            return;
+            return &known.grid;
         }
     }
+    return nullptr;
 }
 
 namespace {

@@ -49,8 +49,9 @@ public:
     RegularGrid* trusted(grib_handle* h);
     // After ecCodes gave the coordinates of every point of the message
     // (lon[k], lat[k]): trusts its definition from now on if one of the ways
-    // of working it out gives exactly those.
-    void learn(grib_handle* h, const std::vector<double>& lon, const std::vector<double>& lat);
+    // of working it out gives exactly those. The grid when its definition is
+    // trusted (now or before), else null.
+    RegularGrid* learn(grib_handle* h, const std::vector<double>& lon, const std::vector<double>& lat);
 
     // Decodes the values of a message on a trusted grid at the points that
     // fall on the area (all values where the packing gives no cheaper way)

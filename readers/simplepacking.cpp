@@ -63,11 +63,11 @@ bool simplePackingOf(grib_handle* h, size_t points, SimplePacking& out)
 
 void unpackAt(const SimplePacking& packing, const std::vector<int>& points, std::vector<double>& values)
 {
-    values.resize(points.size());
     if (packing.bits == 0) {
         values.assign(points.size(), packing.reference);
         return;
     }
+    values.resize(points.size());
     for (size_t k = 0; k < points.size(); ++k) {
         const uint64_t number =
             packedNumber(packing.data, static_cast<uint64_t>(points[k]) * static_cast<uint64_t>(packing.bits),

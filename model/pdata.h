@@ -2,6 +2,7 @@
 // every reader, the derivations and the writer share.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -17,6 +18,11 @@ struct p_data {
     int32_t ynum = 0;
     int32_t dims = 0;
     int32_t level = 0;
+    // The exact values of the first fixed surface and, for a layer, of the
+    // second, in the units of `level` (model/levels.h); NaN where the reader
+    // gives none (the first is then `level`, and the field is no layer).
+    double levelValue = NAN;
+    double levelBottom = NAN;
     int32_t gribEdition = 0;
     std::string dataname;
     std::string prop_units;
@@ -30,12 +36,18 @@ struct p_data {
     float prop_fillValue = 9999.0f;
     std::string prop_forcast_time_units;
     std::string prop_initial_time;
+    // The forecast step as the input names it ("6", "114-120"); empty when it
+    // names none, the forecast time then telling steps apart.
+    std::string stepRange;
     // The quantity's CF standard name ("air_temperature"); empty when it has none.
     std::string prop_standardName;
     int dataType = 0;  // netCDF type code (nc_type); 0 is NC_NAT
     int32_t datablocknum = 0;
     int32_t dimDx = 0;  // grid spacing in units of 0.125 degree
     int64_t perturbationNumber = 0;
+    // The input message or record the field came from, numbered through the
+    // run from 1; 0 for fields of no input (derived, read back).
+    uint64_t origin = 0;
     bool isFi = false;     // computed by the derivations
     bool readout = false;  // read back from netCDF: no pre-derivation scaling
     std::string typedoflevels;
@@ -79,6 +91,9 @@ struct prob_data {
     std::string units;
     std::string indicatorOfTypeOfLevel;
     int32_t leves = 0;
+    // As p_data's levelValue and levelBottom.
+    double levelValue = NAN;
+    double levelBottom = NAN;
 };
 
 using probeData = std::map<std::string, std::vector<prob_data>>;

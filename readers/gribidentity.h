@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include "model/levels.h"
+
 #include <grib_api.h>
 
 #include <cstdint>
@@ -46,11 +48,30 @@ struct GribNames {
 };
 GribNames readGribNames(grib_handle* h, const QString& fileName);
 
+// How far a message's identity could be read.
+enum class IdentityRead {
+    Read,
+    // Of an edition the naming does not read: read no further.
+    OtherEdition,
+    // A GRIB 2 message whose product template has no first fixed surface
+    // (or no level), as satellite products: read no further.
+    NoSurface,
+};
+
 // Reads the identity of the message `h` of `fileName` into `out`. A key that
-// must be readable and is not ends the run (status 255). False, with the
-// message read no further, when it is of an edition the naming does not
-// read.
-bool readGribIdentity(grib_handle* h, const QString& fileName, GribNaming naming, GribIdentity& out);
+// must be readable and is not ends the run (status 255), except the surface
+// and level of a product that has none.
+IdentityRead readGribIdentity(grib_handle* h, const QString& fileName, GribNaming naming, GribIdentity& out);
 // The same with the names already read.
-bool readGribIdentity(grib_handle* h, const QString& fileName, GribNaming naming, const GribNames& names,
-                      GribIdentity& out);
+IdentityRead readGribIdentity(grib_handle* h, const QString& fileName, GribNaming naming, const GribNames& names,
+                              GribIdentity& out);
+
+// Why a message read as NoSurface has none, for messages: "product template
+// 4.N has no fixed surface".
+QString noSurfaceReason(grib_handle* h);
+
+// The exact level of a message whose integer level is `level`: the first
+// fixed surface's value and, for a layer (a second surface in GRIB 2, a
+// bottom other than the top in GRIB 1), the second's, in the units of
+// "level". Where ecCodes gives no exact value, the integer level.
+ExactLevel readExactLevel(grib_handle* h, long edition, long level);

@@ -213,7 +213,7 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
         gribkeys::need(grib_set_double(h, "missingValue", 9999.0), "setting", "missingValue", fileName);
 
         GribIdentity id;
-        if (!readGribIdentity(h, fileName, GribNaming::Conversion, names, id))
+        if (readGribIdentity(h, fileName, GribNaming::Conversion, names, id) != IdentityRead::Read)
             return r;
         const long nx = gribkeys::needLong(h, "Nx", fileName);
         gribkeys::needLong(h, "Ny", fileName);
@@ -386,7 +386,7 @@ bool gribReader::probeMessages(const QString& fileName)
 
     while (GribHandle h = messages.next()) {
         GribIdentity id;
-        if (!readGribIdentity(h.get(), fileName, GribNaming::Table, id))
+        if (readGribIdentity(h.get(), fileName, GribNaming::Table, id) != IdentityRead::Read)
             continue;
         prob_data p;
         p.factorShortName = id.shortName;

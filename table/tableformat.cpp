@@ -1,5 +1,7 @@
 #include "table/tableformat.h"
 
+
+#include <QLocale>
 #include <QTextStream>
 
 namespace tableformat {
@@ -79,6 +81,11 @@ void writeHeader(QTextStream& out, const QString& settingsRow, const QString& ar
     out << QString::fromUtf8(kGroupHeader) << "\n";
     out << columnTitles().join(",") << "\n";
     out << columnDescriptions().join(",") << "\n";
+}
+
+QString numberText(double value)
+{
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
 }  // namespace tableformat

@@ -25,6 +25,10 @@ constexpr int kColumns = 17;
 // ("scale when writing" for column 12, counted from 0).
 QString columnName(int column);
 
+// A level or area number as a table writes it: the shortest text that reads
+// back as the same double ("0.1", "500", "2147485.648").
+QString numberText(double value);
+
 // Writes the eight header lines, each ending in "\n". `areaHeaderTail` is the
 // run of empty fields after the area titles (",,,," or ",,,,,,,,,,,,,").
 void writeHeader(QTextStream& out, const QString& settingsRow, const QString& areaHeaderTail,

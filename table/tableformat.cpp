@@ -1,6 +1,5 @@
 #include "table/tableformat.h"
 
-
 #include <QLocale>
 #include <QTextStream>
 

@@ -103,7 +103,8 @@ QString expectedKeys(const CsvFileParser& table)
     for (const auto& [key, row] : table.m_ocsv) {
         if (keys.size() == InputTally::kKeysKept)
             break;
-        if (row.isfigure == 0)
+        // A further row of an input key expects nothing of its own.
+        if (row.isfigure == 0 && row.storeName == row.oldFactorName)
             keys.push_back(key);
     }
     return quotedKeys(keys);

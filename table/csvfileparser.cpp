@@ -179,6 +179,7 @@ int CsvFileParser::init(const QString& tableName)
 int CsvFileParser::load(const QString& path)
 {
     m_ocsv.clear();
+    m_sharedInputKeys.clear();
 
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -247,15 +248,68 @@ int CsvFileParser::load(const QString& path)
                                  .arg(lineNumber)
                                  .arg(f.size())
                                  .arg(tableformat::kColumns));
-        const CSV_FILE row = rowFromCells(RowCells(f, path, lineNumber));
-        std::string inKey = variableKeyOf(row.oldFactorName, row);
-        std::string outKey = variableKeyOf(row.newFactorName, row);
-        std::printf("key:%s@\n", inKey.c_str());
-        m_ocsv.emplace(std::move(inKey), row);
-        m_ocsv_for_read.emplace(std::move(outKey), row);
+        CSV_FILE row = rowFromCells(RowCells(f, path, lineNumber));
+        row.line = lineNumber;
+        addRow(std::move(row), path);
     }
     std::fflush(stdout);
     return 0;
+}
+
+namespace {
+
+// A level list's values, for telling whether two rows give one variable the
+// same levels whatever the spelling of their numbers.
+std::vector<float> levelValues(const std::string& levels)
+{
+    std::vector<float> values;
+    if (levels.empty())
+        return values;
+    for (const QString& part : QString::fromStdString(levels).split(';', Qt::KeepEmptyParts))
+        values.push_back(part.toFloat());
+    return values;
+}
+
+}  // namespace
+
+void CsvFileParser::addRow(CSV_FILE row, const QString& path)
+{
+    std::string inKey = variableKeyOf(row.oldFactorName, row);
+    std::printf("key:%s@\n", inKey.c_str());
+    row.storeName = row.oldFactorName;
+    // A further row of an input key with another output name writes its own
+    // variable from the same fields.
+    const auto same = m_ocsv.find(inKey);
+    if (same != m_ocsv.end() && same->second.newFactorName != row.newFactorName) {
+        row.storeName = row.oldFactorName + " as " + row.newFactorName;
+        const std::string storeKey = variableKeyOf(row.storeName, row);
+        if (m_ocsv.count(storeKey) == 0)
+            m_sharedInputKeys.emplace(storeKey, inKey);
+        inKey = storeKey;
+    }
+    // Rows of other input keys may feed one output variable, each giving
+    // some of its levels, only over one level list: fields of other lists
+    // would be put in slots they do not have. Derived quantities are
+    // written only where no input supplies them.
+    if (row.writeSw != 0 && row.isfigure == 0) {
+        for (const auto& [key, other] : m_ocsv) {
+            if (other.newFactorName != row.newFactorName || other.writeSw == 0 || other.isfigure != 0 || key == inKey ||
+                levelValues(other.levels) == levelValues(row.levels))
+                continue;
+            throw FatalError(255,
+                             QString("table %1: lines %2 and %3 both write %4, with the level lists \"%5\" and "
+                                     "\"%6\"")
+                                 .arg(path)
+                                 .arg(other.line)
+                                 .arg(row.line)
+                                 .arg(QString::fromStdString(row.newFactorName),
+                                      QString::fromStdString(other.levels), QString::fromStdString(row.levels)),
+                             KV_HERE, "a variable has one level list: give the rows one list or other output names");
+        }
+    }
+    std::string outKey = variableKeyOf(row.newFactorName, row);
+    m_ocsv.emplace(std::move(inKey), row);
+    m_ocsv_for_read.emplace(std::move(outKey), std::move(row));
 }
 
 std::string CsvFileParser::variableKeyOf(const std::string& name, const CSV_FILE& row)
@@ -263,6 +317,22 @@ std::string CsvFileParser::variableKeyOf(const std::string& name, const CSV_FILE
     std::string key = variableKey(name, row.nameOfFirstFixedSurface, row.typedoflevels);
     trimString(key);
     return key;
+}
+
+void CsvFileParser::copySharedInputs(CachedData* store) const
+{
+    for (const auto& [storeKey, inKey] : m_sharedInputKeys) {
+        const std::string& name = m_ocsv.at(storeKey).storeName;
+        for (int m = 0; m < kMemberSlots; ++m) {
+            const auto fields = store[m].find(inKey);
+            if (fields == store[m].end())
+                continue;
+            std::vector<p_data> copies = fields->second;
+            for (p_data& f : copies)
+                f.factorShortName = name;
+            store[m][storeKey] = std::move(copies);
+        }
+    }
 }
 
 int CsvFileParser::update_config_file(const QString& oldTable)

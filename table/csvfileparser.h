@@ -3,6 +3,8 @@
 // surface, level type).
 #pragma once
 
+#include "model/pdata.h"
+
 #include <QString>
 
 #include <map>
@@ -27,6 +29,13 @@ struct CSV_FILE {
     int32_t writeSw = 1;
     int32_t isfigure = 0;
     std::string touying;
+    // The table line the row stands on (0 for rows made otherwise).
+    int32_t line = 0;
+    // The short name the row's fields are filed under in the store: the
+    // input short name, or, for a further row of an input key that another
+    // row already writes under another output name, "<short name> as
+    // <output name>", so that each row gets its own copy of the fields.
+    std::string storeName;
 };
 
 using CSV_STRUCT = std::map<std::string, CSV_FILE>;
@@ -48,6 +57,14 @@ public:
 
     CSV_FILE* find(const std::string& key);
     CSV_FILE* findfr(const std::string& key);
+
+    // The store keys of the further rows of input keys (see storeName), each
+    // with the input key whose fields it copies.
+    const std::map<std::string, std::string>& sharedInputKeys() const { return m_sharedInputKeys; }
+    // Gives each further row of an input key its copy of the key's fields in
+    // every member of the store (an array of kMemberSlots maps), filed
+    // under the row's store name.
+    void copySharedInputs(CachedData* store) const;
     CSV_STRUCT& getCsvStruct() { return m_ocsv; }
 
     static void trimString(std::string& text);
@@ -64,9 +81,16 @@ public:
     CSV_STRUCT m_ocsv;
     CSV_STRUCT m_ocsv_for_read;
 
-private:
     // name + "_" + surface + "_" + level type, trimmed of blanks.
     static std::string variableKeyOf(const std::string& name, const CSV_FILE& row);
+
+private:
+    // Files a row under its keys: a further row of an input key under its
+    // own store key; rows whose output names meet with other level lists
+    // refuse the table.
+    void addRow(CSV_FILE row, const QString& path);
+
+    std::map<std::string, std::string> m_sharedInputKeys;
 
     static CsvFileParser* m_baseInfo;
 };

@@ -11,6 +11,7 @@
 #include "readers/ncreader.h"
 #include "readers/readerfactory.h"
 #include "table/csvfileparser.h"
+#include "table/tableformat.h"
 #include "writer/nclwriter.h"
 #include "writer/ncput.h"
 
@@ -93,6 +94,7 @@ void readInputs(baseReader* reader, const QStringList& inputs, CsvFileParser& ta
         }
         logInfo(QString("Read[%1]").arg(input), KV_MAIN);
         reader->m_tally = InputTally();
+        reader->m_tally.firstOrigin = report.nextOrigin();
         reader->readFile(input);
         const uint64_t now = keptFields(reader->m_cache, table);
         report.read(input, reader->m_tally, now - kept);
@@ -122,6 +124,38 @@ void refuseMixedInitialTimes(const CachedData* store, const QString& output)
             .arg(mixed.member)
             .arg(times.join(", ")),
         KV_MAIN, QString("a run converts one analysis time; %1 is left as it was").arg(output));
+}
+
+// Fields of one variable of several forecast steps would be written under
+// one label: the run is refused before the lock. The precipitation rows
+// (TP) are left to the precipitation rule, which chooses one field.
+void refuseMixedSteps(const CachedData* store, const QString& output)
+{
+    CsvFileParser* table = CsvFileParser::getInstance();
+    MixedSteps mixed;
+    const auto exempt = [&](const std::string& key) {
+        const CSV_FILE* row = table->find(key);
+        return !row || row->newFactorName == "TP";
+    };
+    if (!findMixedSteps(store, exempt, mixed))
+        return;
+    constexpr size_t kShown = 8;
+    QStringList steps;
+    for (size_t k = 0; k < mixed.steps.size() && k < kShown; ++k)
+        steps << (mixed.steps[k].empty() ? QString("(none)") : QString::fromStdString(mixed.steps[k]));
+    if (mixed.steps.size() > kShown)
+        steps << QString("and %1 more").arg(mixed.steps.size() - kShown);
+    const CSV_FILE* row = table->find(mixed.key);
+    const QString where = mixed.atOneLevel ? QString(" at level %1 of member %2")
+                                                 .arg(tableformat::numberText(mixed.level))
+                                                 .arg(mixed.member)
+                                           : QString();
+    throw FatalError(255,
+                     QString("more than one forecast time: %1 (%2)%3 has fields of the forecast steps %4")
+                         .arg(QString::fromStdString(row ? row->newFactorName : mixed.key),
+                              QString::fromStdString(mixed.key), where, steps.join(", ")),
+                     KV_MAIN,
+                     QString("a run converts one forecast time of each variable; %1 is left as it was").arg(output));
 }
 
 void takeLock(OutputLock& lock)
@@ -166,8 +200,10 @@ int runConversion(const QStringList& inputs, QString output, QString table, cons
     if (parser->init(table) != 0)
         throw FatalError(255, "read  config error", KV_MAIN, "table: " + table);
 
-    s_reader.reset(createReader(readerKindFor(parser->m_fileType)));
+    const ReaderKind kind = readerKindFor(parser->m_fileType);
+    s_reader.reset(createReader(kind));
     baseReader* reader = s_reader.get();
+    report.setUnitName(kind == ReaderKind::Grib ? "message" : "record");
 
     output = absoluteOutput(output);
     readInputs(reader, inputs, *parser, report);
@@ -180,6 +216,10 @@ int runConversion(const QStringList& inputs, QString output, QString table, cons
         return kNothingToWrite;
     }
     refuseMixedInitialTimes(reader->m_cache, output);
+    refuseMixedSteps(reader->m_cache, output);
+    // Each further row of an input key writes its own variable from the
+    // key's fields.
+    parser->copySharedInputs(reader->m_cache);
 
     makeOutputDirectory(output);
     OutputLock lock(output);
@@ -195,14 +235,18 @@ int runConversion(const QStringList& inputs, QString output, QString table, cons
 
     logInfo(QString("[write nc[%1]").arg(output), KV_MAIN);
     nclWriter writer;
-    // A merge appends this run's line to the history of the output it read.
-    writer.setHistory(appendHistory(merged.history(), runHistoryLine(arguments)));
-    writer.write(reader->m_cache, output.toStdString(), table.toStdString());
-    if (writer.variablesWritten() == 0) {
+    writer.setOriginNamer([&report](uint64_t origin) { return report.originName(origin); });
+    // What the output holds is decided before the lock file becomes it.
+    const size_t planned = writer.plan(reader->m_cache);
+    report.placed(writer.placedOrigins(), writer.droppedOrigins());
+    if (planned == 0) {
         say({RunReport::nothingToWrite("no field of the inputs gives a variable the table writes", output),
              report.summary(0, processor.derivationsRun(), QString())});
         return kNothingToWrite;
     }
+    // A merge appends this run's line to the history of the output it read.
+    writer.setHistory(appendHistory(merged.history(), runHistoryLine(arguments)));
+    writer.writePlanned(output.toStdString());
     // The writer installed its file by renaming the lock file onto the output.
     lock.handOver();
     say({report.summary(writer.variablesWritten(), processor.derivationsRun(), output)});

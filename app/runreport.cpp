@@ -25,8 +25,42 @@ void RunReport::read(const QString& path, const InputTally& tally, uint64_t kept
     input.path = path;
     input.units = std::max(tally.units, kept);
     input.kept = kept;
+    input.firstOrigin = tally.firstOrigin;
     input.keys = tally.keys;
+    input.skips = tally.skips;
+    input.missedGrid = tally.missedGrid;
     m_inputs.push_back(std::move(input));
+}
+
+uint64_t RunReport::nextOrigin() const
+{
+    uint64_t next = 1;
+    for (const Input& input : m_inputs)
+        if (!input.missing)
+            next = std::max(next, input.firstOrigin + input.units);
+    return next;
+}
+
+QString RunReport::originName(uint64_t origin) const
+{
+    for (const Input& input : m_inputs)
+        if (!input.missing && origin >= input.firstOrigin && origin < input.firstOrigin + input.units)
+            return QString("%1 %2 of %3").arg(m_unitName).arg(origin - input.firstOrigin + 1).arg(input.path);
+    return QString("input field %1").arg(origin);
+}
+
+void RunReport::placed(const std::set<uint64_t>& origins, const std::map<uint64_t, std::string>& dropped)
+{
+    m_planned = true;
+    m_placed = origins.size();
+    m_dropped.clear();
+    for (const auto& [origin, reason] : dropped) {
+        auto it = std::find_if(m_dropped.begin(), m_dropped.end(), [&](const auto& d) { return d.first == reason; });
+        if (it == m_dropped.end())
+            m_dropped.emplace_back(reason, 1);
+        else
+            ++it->second;
+    }
 }
 
 uint64_t RunReport::kept() const
@@ -55,9 +89,22 @@ QStringList RunReport::nothingKept(const CsvFileParser& table, const QString& ta
         QString line = QString("input %1 holds %2 messages or records, none of them kept by the table")
                            .arg(input.path)
                            .arg(input.units);
+        QStringList skipped;
+        for (const auto& [reason, n] : input.skips)
+            skipped << QString("%1 %2").arg(n).arg(QString::fromStdString(reason));
+        if (!skipped.isEmpty())
+            line += " (" + skipped.join(", ") + ")";
         if (!input.keys.empty())
             line += "; it offers " + quotedKeys(input.keys);
         lines << line;
+        if (!input.missedGrid.empty())
+            lines << QString("the table's area (longitudes %1 to %2, latitudes %3 to %4) does not meet the grid of "
+                             "%5 (%6)")
+                         .arg(table.m_area[0])
+                         .arg(table.m_area[2])
+                         .arg(table.m_area[1])
+                         .arg(table.m_area[3])
+                         .arg(input.path, QString::fromStdString(input.missedGrid));
     }
     const QString expected = expectedKeys(table);
     lines << QString("table %1 expects %2").arg(tableName, expected.isEmpty() ? "no input variable" : expected);
@@ -66,21 +113,50 @@ QStringList RunReport::nothingKept(const CsvFileParser& table, const QString& ta
 
 QString RunReport::summary(size_t variables, size_t derivations, const QString& output) const
 {
-    uint64_t read = 0, missing = 0, units = 0, kept = 0;
+    uint64_t read = 0, missing = 0, units = 0, filed = 0;
+    // Why units were skipped, counted, in the order the reasons were met.
+    std::vector<std::pair<std::string, uint64_t>> reasons;
+    auto add = [&](const std::string& reason, uint64_t n) {
+        if (n == 0)
+            return;
+        auto it = std::find_if(reasons.begin(), reasons.end(), [&](const auto& r) { return r.first == reason; });
+        if (it == reasons.end())
+            reasons.emplace_back(reason, n);
+        else
+            it->second += n;
+    };
+    uint64_t readerSkipped = 0;
     for (const Input& input : m_inputs) {
         (input.missing ? missing : read) += 1;
         units += input.units;
-        kept += input.kept;
+        filed += input.kept;
+        for (const auto& [reason, n] : input.skips)
+            readerSkipped += n;
     }
+    // Units neither filed under a row nor skipped for a reason of their own
+    // had no table row.
+    add("not in the table", units - std::min(units, filed + readerSkipped));
+    for (const Input& input : m_inputs)
+        for (const auto& [reason, n] : input.skips)
+            add(reason, n);
+    for (const auto& [reason, n] : m_dropped)
+        add(reason, n);
+    const uint64_t kept = m_planned ? std::min(m_placed, units) : 0;
+    QString skipped = QString::number(units - kept) + " skipped";
+    QStringList why;
+    for (const auto& [reason, n] : reasons)
+        why << QString("%1 %2").arg(n).arg(QString::fromStdString(reason));
+    if (kept < units && !why.isEmpty())
+        skipped += " (" + why.join(", ") + ")";
     QString inputs = QString("%1 input%2 read").arg(read).arg(read == 1 ? "" : "s");
     if (missing > 0)
         inputs += QString(" (%1 missing)").arg(missing);
-    return QString("summary: %1; %2 messages or records: %3 kept, %4 skipped; %5 variables written; "
+    return QString("summary: %1; %2 messages or records: %3 kept, %4; %5 variables written; "
                    "%6 derivations run; %7; %8 s")
         .arg(inputs)
         .arg(units)
         .arg(kept)
-        .arg(units - kept)
+        .arg(skipped)
         .arg(variables)
         .arg(derivations)
         .arg(output.isEmpty() ? QString("no output written") : "output " + output)

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // What the inputs of a run offered: the messages or records met and the
@@ -19,12 +20,35 @@ struct InputTally {
 
     uint64_t units = 0;
     std::vector<std::string> keys;
+    // The run-wide number (origin) of the input's first message or record:
+    // the n-th unit met is origin firstOrigin + n - 1.
+    uint64_t firstOrigin = 1;
+    // Messages or records skipped while reading, by reason, in order of
+    // first occurrence (those without a table row are not among them).
+    std::vector<std::pair<std::string, uint64_t>> skips;
+    // The extent of the grid of the first message that missed the table's
+    // area, for saying why nothing was kept ("0..357.5 E, -90..90 N").
+    std::string missedGrid;
 
     // `count` messages or records of the given key.
     void met(const std::string& key, uint64_t count = 1)
     {
         units += count;
         offered(key);
+    }
+    // The origin of the unit met last.
+    uint64_t lastOrigin() const { return firstOrigin + units - 1; }
+    // A message or record skipped for `reason`; true for the first of that
+    // reason in this input.
+    bool skipped(const std::string& reason)
+    {
+        for (auto& [known, count] : skips)
+            if (known == reason) {
+                ++count;
+                return false;
+            }
+        skips.emplace_back(reason, 1);
+        return true;
     }
     // Notes a key among the first few distinct ones, without counting.
     void offered(const std::string& key)
@@ -53,6 +77,14 @@ protected:
     bool insert(p_data record)
     {
         m_tally.met(variableKey(record));
-        return insertRecord(std::move(record), m_cache);
+        record.origin = m_tally.lastOrigin();
+        if (insertRecord(std::move(record), m_cache))
+            return true;
+        m_tally.skipped(kMemberOutside);
+        return false;
     }
+
+public:
+    // The reason counted for a field whose member number the store cannot hold.
+    static constexpr const char* kMemberOutside = "member number outside 0 to 99";
 };

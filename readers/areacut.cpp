@@ -79,10 +79,11 @@ void AreaGrid::start(std::vector<double>& outLon, std::vector<double>& outLat, s
         outLat.push_back(static_cast<double>(m_lat0 + static_cast<float>(j) * m_dy));
 }
 
-void AreaGrid::place(const std::vector<double>& lon, const std::vector<double>& lat, const std::vector<double>& values,
-                     std::vector<double>& out) const
+size_t AreaGrid::place(const std::vector<double>& lon, const std::vector<double>& lat, const std::vector<double>& values,
+                       std::vector<double>& out) const
 {
     const size_t points = std::min(values.size(), std::min(lon.size(), lat.size()));
+    size_t landed = 0;
     for (size_t k = 0; k < points; ++k) {
         const long long j = row(lat[k]);
         if (j < 0)
@@ -91,7 +92,9 @@ void AreaGrid::place(const std::vector<double>& lon, const std::vector<double>& 
         const int n = columnsOf(lon[k], columns);
         for (int c = 0; c < n; ++c)
             out[static_cast<size_t>(j * m_nx + columns[c])] = values[k];
+        landed += n > 0 ? 1 : 0;
     }
+    return landed;
 }
 
 bool placeOnArea(const std::vector<double>& lon, const std::vector<double>& lat, const std::vector<double>& values,

@@ -2,6 +2,7 @@
 // area, for every reader whose input comes as points with coordinates.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 // Largest area grid accepted, in cells.
@@ -40,8 +41,9 @@ public:
     void start(std::vector<double>& outLon, std::vector<double>& outLat, std::vector<double>& values,
                double fill) const;
     // Puts each point (lon[k], lat[k], values[k]) in its cells of `out` (as
-    // made by start), a later point replacing an earlier one.
-    void place(const std::vector<double>& lon, const std::vector<double>& lat, const std::vector<double>& values,
+    // made by start), a later point replacing an earlier one. Returns how
+    // many points landed on the area.
+    size_t place(const std::vector<double>& lon, const std::vector<double>& lat, const std::vector<double>& values,
                std::vector<double>& out) const;
 
 private:

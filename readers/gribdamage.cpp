@@ -427,3 +427,16 @@ uint64_t gribMessageEnd(const GribByteReader& read, uint64_t from, uint64_t size
         return size;
     return claimed > UINT64_MAX - head.start ? UINT64_MAX : head.start + claimed;
 }
+
+bool gribOneWithoutGrid(const GribByteReader& read, uint64_t from, uint64_t size, int& grid, uint64_t& end)
+{
+    ProductHead head;
+    // Section 1 starts after the 8 bytes of the indicator; its octet 8 says
+    // whether the grid description follows.
+    if (!findProduct(read, from, size, head) || head.have < 16 || std::memcmp(head.bytes, "GRIB", 4) != 0 ||
+        head.bytes[7] != 1 || (head.bytes[15] & 0x80) != 0)
+        return false;
+    grid = head.bytes[14];
+    end = gribMessageEnd(read, from, size);
+    return end > head.start && end <= size;
+}

@@ -35,3 +35,9 @@ std::string gribMessageFault(const GribByteReader& read, uint64_t from, uint64_t
 // memory), another edition, or lengths that ecCodes' own arithmetic would
 // read on from to the source's end with.
 uint64_t gribMessageEnd(const GribByteReader& read, uint64_t from, uint64_t size);
+
+// Whether the next message from `from` on is a GRIB 1 message without a grid
+// description section, which ecCodes reads only where it knows the grid by
+// its catalogue number: `grid` receives that number (octet 7 of section 1)
+// and `end` where the message ends (as gribMessageEnd).
+bool gribOneWithoutGrid(const GribByteReader& read, uint64_t from, uint64_t size, int& grid, uint64_t& end);

@@ -91,36 +91,78 @@ GribMessages::~GribMessages()
         std::fclose(m_file);
 }
 
-GribHandle GribMessages::next()
+GribHandle GribMessages::next(QString* skipped)
 {
-    if (m_failed || m_stopped || !nextIsSound()) {
-        m_stopped = true;
-        return nullptr;
-    }
-    int err = 0;
-    GribHandle h;
-    if (m_source == FromFile)
-        h.reset(grib_handle_new_from_file(nullptr, m_file, &err));
-    else
-        h = fromCompressed(err);
-    if (err != 0) {
-        h.reset();
-        m_stopped = true;
-        if (stopsAtDamage())
+    for (;;) {
+        if (m_failed || m_stopped || !nextIsSound()) {
+            m_stopped = true;
             return nullptr;
-        throw FatalError(255,
-                         QString("ecCodes cannot read a message of %1: %2")
-                             .arg(m_fileName, QString::fromLatin1(grib_get_error_message(err))),
-                         KV_HERE);
+        }
+        int err = 0;
+        GribHandle h;
+        const uint64_t from = m_source == FromFile ? static_cast<uint64_t>(std::max<off_t>(ftello(m_file), 0)) : m_pos;
+        if (m_source == FromFile)
+            h.reset(grib_handle_new_from_file(nullptr, m_file, &err));
+        else
+            h = fromCompressed(err);
+        if (err != 0) {
+            h.reset();
+            QString reason;
+            if (passOverGridless(from, reason)) {
+                if (skipped) {
+                    *skipped = reason;
+                    return nullptr;
+                }
+                reportProblem(QString("[READGIRB] %1: %2; the message is skipped").arg(m_fileName, reason), KV_HERE);
+                continue;
+            }
+            m_stopped = true;
+            if (stopsAtDamage())
+                return nullptr;
+            throw FatalError(255,
+                             QString("ecCodes cannot read a message of %1: %2")
+                                 .arg(m_fileName, QString::fromLatin1(grib_get_error_message(err))),
+                             KV_HERE);
+        }
+        // The last message: whatever the stream still holds is decoded, so
+        // that damage after it is said.
+        if (!h) {
+            m_stopped = true;
+            if (m_stream && !m_stream->finished())
+                drain();
+        }
+        return h;
     }
-    // The last message: whatever the stream still holds is decoded, so that
-    // damage after it is said.
-    if (!h) {
-        m_stopped = true;
-        if (m_stream && !m_stream->finished())
-            drain();
+}
+
+uint64_t GribMessages::readAt(uint64_t offset, unsigned char* buffer, size_t n)
+{
+    if (m_source != FromFile)
+        return held(offset, buffer, n);
+    const ssize_t got = pread(fileno(m_file), buffer, n, static_cast<off_t>(offset));
+    return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
+bool GribMessages::passOverGridless(uint64_t from, QString& reason)
+{
+    const GribByteReader read = [this](uint64_t offset, unsigned char* buffer, size_t n) {
+        return static_cast<size_t>(readAt(offset, buffer, n));
+    };
+    int grid = 0;
+    uint64_t end = 0;
+    if (!gribOneWithoutGrid(read, from, m_source == FromFile ? m_fileSize : m_size, grid, end))
+        return false;
+    if (m_source == FromFile) {
+        if (fseeko(m_file, static_cast<off_t>(end), SEEK_SET) != 0)
+            return false;
+    } else {
+        if (end > m_windowStart + m_window.size())
+            return false;
+        m_pos = end;
+        m_windowRead = true;
     }
-    return h;
+    reason = QString("a GRIB 1 message without a grid description (grid %1) ecCodes does not know").arg(grid);
+    return true;
 }
 
 bool GribMessages::stopsAtDamage()

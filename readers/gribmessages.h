@@ -40,7 +40,11 @@ public:
     // it, or, when a message fails first, once the rest of the stream has
     // been decoded to tell. A handle must be deleted before the next call:
     // the bytes of a compressed input it was made from may go then.
-    GribHandle next();
+    // A GRIB 1 message without a grid description whose grid ecCodes does
+    // not know is passed over: with `skipped`, null is returned with the
+    // reason in it (empty at the end of the input); without, the reason is
+    // said on standard error and the next message is taken.
+    GribHandle next(QString* skipped = nullptr);
 
     // Whether handles given out may be kept while further ones are taken.
     bool severalAtOnce() const { return m_source == FromFile; }
@@ -59,6 +63,11 @@ public:
 
 private:
     bool nextIsSound();
+    // Reads the bytes of the input, from the file or the held window.
+    uint64_t readAt(uint64_t offset, unsigned char* buffer, size_t n);
+    // After ecCodes failed on the message from `from` on: whether it is one
+    // without a grid description, which is then passed over.
+    bool passOverGridless(uint64_t from, QString& reason);
     std::string compressedFault();
     void openCompressed(const QString& extension);
     // Says that the compressed stream is damaged; reading stops there.

@@ -105,6 +105,40 @@ int readerThread()
 #endif
 }
 
+// "grid template 3.32769 (ncep_32769) is not supported" and the like.
+std::string unsupportedGrid(grib_handle* h)
+{
+    const std::string type = gribkeys::optionalText(h, "gridType");
+    long number = -1;
+    long edition = 0;
+    grib_get_long(h, "editionNumber", &edition);
+    QString what;
+    if (edition == 2 && grib_get_long(h, "gridDefinitionTemplateNumber", &number) == 0)
+        what = QString("grid template 3.%1").arg(number);
+    else if (grib_get_long(h, "dataRepresentationType", &number) == 0)
+        what = QString("grid type %1").arg(number);
+    else
+        what = "the grid";
+    if (!type.empty())
+        what += QString(" (%1)").arg(QString::fromStdString(type));
+    return (what + " is not supported").toStdString();
+}
+
+// The longitudes and latitudes a grid spans, for saying where it lies.
+std::string extentOf(const std::vector<double>& lons, const std::vector<double>& lats)
+{
+    if (lons.empty() || lats.empty())
+        return std::string();
+    const auto [lon0, lon1] = std::minmax_element(lons.begin(), lons.end());
+    const auto [lat0, lat1] = std::minmax_element(lats.begin(), lats.end());
+    return QString("longitudes %1 to %2, latitudes %3 to %4")
+        .arg(*lon0)
+        .arg(*lon1)
+        .arg(*lat0)
+        .arg(*lat1)
+        .toStdString();
+}
+
 void tableFailure(const QString& tableFile)
 {
     std::printf("read vexa.csv file failure:%s\n", tableFile.toLocal8Bit().constData());
@@ -150,18 +184,24 @@ bool gribReader::readFile(QString fileName)
     size_t batch = 1;
     std::vector<Work> work(static_cast<size_t>(threads));
     std::vector<GribHandle> handles;
+    // Messages passed over before ecCodes could read them, by their place
+    // in the batch: why (empty for a message read).
+    std::vector<QString> passed;
     std::vector<Reading> readings;
     std::exception_ptr ended;
     size_t messageCount = 0;
     ProgressLine progress(fileName, "messages");
     while (!ended) {
         handles.clear();
+        passed.clear();
         try {
             while (handles.size() < batch) {
-                GribHandle h = messages.next();
-                if (!h)
+                QString why;
+                GribHandle h = messages.next(&why);
+                if (!h && why.isEmpty())
                     break;
                 handles.push_back(std::move(h));
+                passed.push_back(why);
             }
         } catch (...) {
             ended = std::current_exception();
@@ -171,9 +211,13 @@ bool gribReader::readFile(QString fileName)
         readings.assign(handles.size(), Reading());
         const long count = static_cast<long>(handles.size());
 #pragma omp parallel for schedule(dynamic, 1) num_threads(threads) if (count > 1)
-        for (long k = 0; k < count; ++k)
-            readings[static_cast<size_t>(k)] =
-                readMessage(handles[static_cast<size_t>(k)].get(), fileName, work[static_cast<size_t>(readerThread())]);
+        for (long k = 0; k < count; ++k) {
+            const size_t at = static_cast<size_t>(k);
+            if (handles[at])
+                readings[at] = readMessage(handles[at].get(), fileName, work[static_cast<size_t>(readerThread())]);
+            else
+                skip(readings[at], passed[at].toStdString(), fileName + ": " + passed[at]);
+        }
         for (Reading& reading : readings) {
             ++messageCount;
             ++m_tally.units;
@@ -208,13 +252,20 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
         const Decoding decoding = checkDecoding(h, fileName, names.shortName, points, r.said);
         if (decoding != Decoding::Possible) {
             r.outcome = decoding == Decoding::Skipped ? Reading::Outcome::Pass : Reading::Outcome::Refuse;
+            r.skipReason = decoding == Decoding::Skipped ? "no number of points" : "an unusable grid";
             return r;
         }
         gribkeys::need(grib_set_double(h, "missingValue", 9999.0), "setting", "missingValue", fileName);
 
         GribIdentity id;
-        if (readGribIdentity(h, fileName, GribNaming::Conversion, names, id) != IdentityRead::Read)
+        const IdentityRead identity = readGribIdentity(h, fileName, GribNaming::Conversion, names, id);
+        if (identity == IdentityRead::OtherEdition)
             return r;
+        if (identity == IdentityRead::NoSurface) {
+            const QString why = noSurfaceReason(h);
+            skip(r, why.toStdString(), QString("%1 (%2) has no surface to key it by: %3").arg(fileName, QString::fromStdString(id.shortName), why));
+            return r;
+        }
         const long nx = gribkeys::needLong(h, "Nx", fileName);
         gribkeys::needLong(h, "Ny", fileName);
         r.record = recordOf(id);
@@ -233,6 +284,10 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
         }
         if (!kept)
             return r;
+        const ExactLevel exact = readExactLevel(h, id.edition, id.level);
+        r.record.levelValue = exact.first;
+        r.record.levelBottom = exact.second;
+        r.record.stepRange = gribkeys::optionalText(h, "stepRange");
         // A regular grid already found to match ecCodes' coordinates is
         // placed from its definition; any other grid through ecCodes'
         // coordinates, which also teach its definition.
@@ -241,7 +296,11 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
         // again.
         bool learnt = false;
         if (!regular) {
-            decodeValues(h, fileName, points, work);
+            if (!decodeValues(h, fileName, points, work)) {
+                const std::string why = unsupportedGrid(h);
+                skip(r, why, QString("%1 (%2) cannot be placed: %3").arg(fileName, QString::fromStdString(r.key), QString::fromStdString(why)));
+                return r;
+            }
             learnt = m_grids.learn(h, work.lons, work.lats) != nullptr;
         }
         r.record.prop_units = gribkeys::needText(h, "units", fileName);
@@ -249,15 +308,19 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
         // none.
         r.record.prop_standardName = gribkeys::optionalText(h, "cfName");
         if (regular) {
-            cutToArea(r, nx, regular->lons.front(), regular->lons.back(), points, fileName,
-                      [&](const AreaGrid& area, std::vector<double>& out) {
-                          m_grids.place(h, *regular, area, fileName, work.values, out);
-                      });
+            cutToArea(
+                r, nx, regular->lons.front(), regular->lons.back(), points, fileName,
+                [&](const AreaGrid& area, std::vector<double>& out) {
+                    return m_grids.place(h, *regular, area, fileName, work.values, out);
+                },
+                [&] { return extentOf(regular->lons, regular->lats); });
         } else {
-            cutToArea(r, nx, work.lons.front(), work.lons.back(), points, fileName,
-                      [&](const AreaGrid& area, std::vector<double>& out) {
-                          area.place(work.lons, work.lats, work.values, out);
-                      });
+            cutToArea(
+                r, nx, work.lons.front(), work.lons.back(), points, fileName,
+                [&](const AreaGrid& area, std::vector<double>& out) {
+                    return area.place(work.lons, work.lats, work.values, out);
+                },
+                [&] { return extentOf(work.lons, work.lats); });
             if (learnt)
                 work = Work();
         }
@@ -265,6 +328,13 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
         r.fatal = std::current_exception();
     }
     return r;
+}
+
+void gribReader::skip(Reading& r, const std::string& reason, const QString& line)
+{
+    r.outcome = Reading::Outcome::Skip;
+    r.skipReason = reason;
+    r.skipLine = line;
 }
 
 bool gribReader::fileReading(Reading reading)
@@ -283,11 +353,20 @@ bool gribReader::fileReading(Reading reading)
     }
     if (reading.fatal)
         std::rethrow_exception(reading.fatal);
+    if (!reading.skipReason.empty() && m_tally.skipped(reading.skipReason) && !reading.skipLine.isEmpty())
+        reportProblem(QString("[READGIRB] %1; the message is skipped, and further ones for this reason are counted "
+                              "in the summary")
+                          .arg(reading.skipLine),
+                      KV_HERE);
+    if (m_tally.missedGrid.empty())
+        m_tally.missedGrid = reading.gridExtent;
     if (reading.outcome != Reading::Outcome::File)
-        return reading.outcome == Reading::Outcome::Pass;
+        return reading.outcome != Reading::Outcome::Refuse;
     std::fflush(stdout);
     reading.record.isFi = false;
-    insertRecord(std::move(reading.record), m_cache);
+    reading.record.origin = m_tally.lastOrigin();
+    if (!insertRecord(std::move(reading.record), m_cache))
+        m_tally.skipped(kMemberOutside);
     return true;
 }
 
@@ -332,18 +411,29 @@ gribReader::Decoding gribReader::checkDecoding(grib_handle* h, const QString& fi
     return Decoding::Possible;
 }
 
-void gribReader::decodeValues(grib_handle* h, const QString& fileName, long points, Work& work)
+bool gribReader::decodeValues(grib_handle* h, const QString& fileName, long points, Work& work)
 {
     const size_t n = static_cast<size_t>(points);
     work.lats.resize(n);
     work.lons.resize(n);
     work.values.resize(n);
-    gribkeys::need(grib_get_data(h, work.lats.data(), work.lons.data(), work.values.data()), "decoding", "values",
-                   fileName);
+    const int err = grib_get_data(h, work.lats.data(), work.lons.data(), work.values.data());
+    if (err == 0)
+        return true;
+    // A grid ecCodes has no coordinates for is passed over; values it cannot
+    // decode end the run.
+    int iteratorError = 0;
+    grib_iterator* iterator = grib_iterator_new(h, 0, &iteratorError);
+    if (!iterator)
+        return false;
+    grib_iterator_delete(iterator);
+    gribkeys::need(err, "decoding", "values", fileName);
+    return true;
 }
 
 void gribReader::cutToArea(Reading& r, long nx, double firstLon, double lastLon, long points,
-                           const QString& fileName, const Placement& place)
+                           const QString& fileName, const Placement& place,
+                           const std::function<std::string()>& extent)
 {
     const float dx =
         nx >= 2 && nx <= points ? static_cast<float>((lastLon - firstLon) / static_cast<double>(nx - 1)) : 0.0f;
@@ -358,10 +448,18 @@ void gribReader::cutToArea(Reading& r, long nx, double firstLon, double lastLon,
                               .arg(static_cast<double>(dx)),
                           KV_HERE});
         r.outcome = Reading::Outcome::Refuse;
+        r.skipReason = "an unusable grid";
         return;
     }
     area.start(r.record.lon, r.record.lat, r.record.data, r.record.prop_fillValue);
-    place(area, r.record.data);
+    // A field none of whose points falls on the area is no field.
+    if (place(area, r.record.data) == 0) {
+        r.record = p_data();
+        r.outcome = Reading::Outcome::Skip;
+        r.skipReason = kOutsideArea;
+        r.gridExtent = extent();
+        return;
+    }
     r.record.dimDx = spacingCodeOf(step);
     r.outcome = Reading::Outcome::File;
 }

@@ -46,6 +46,9 @@ public:
 
     probeData m_prob;
 
+    // The reason counted for a message none of whose points falls on the area.
+    static constexpr const char* kOutsideArea = "outside the area";
+
 private:
     // What reading one message gave, before anything of it is filed, said or
     // counted: messages may be read on several threads at once, and are
@@ -58,9 +61,16 @@ private:
     };
     struct Reading {
         // File: the record is filed; Pass: nothing to file; Refuse: the
-        // message was skipped as unusable (said).
-        enum class Outcome { File, Pass, Refuse };
+        // message was skipped as unusable (said); Skip: skipped for
+        // `skipReason`, said at the first of its kind in an input.
+        enum class Outcome { File, Pass, Refuse, Skip };
         Outcome outcome = Outcome::Pass;
+        // Why a message is skipped, as the summary counts it; for Skip, the
+        // line said at the first of its kind.
+        std::string skipReason;
+        QString skipLine;
+        // The extent of the grid of a message outside the area.
+        std::string gridExtent;
         // The record's key, once its times and member are read and the key
         // looked up in the table; empty before.
         std::string key;
@@ -87,14 +97,19 @@ private:
     enum class Decoding { Possible, Skipped, Refused };
     Decoding checkDecoding(grib_handle* h, const QString& fileName, std::string shortName, long& points,
                            std::vector<Said>& said);
-    // The message's values, with their coordinates, into the working arrays.
-    void decodeValues(grib_handle* h, const QString& fileName, long points, Work& work);
+    // The message's values, with their coordinates, into the working arrays;
+    // false when ecCodes gives no coordinates for its grid.
+    bool decodeValues(grib_handle* h, const QString& fileName, long points, Work& work);
     // Cuts the record to the table's area, its step from the first and last
-    // of the message's longitudes; `place` puts the values on the area grid.
-    // Refused when the message cannot be placed on the area.
-    using Placement = std::function<void(const AreaGrid& area, std::vector<double>& out)>;
+    // of the message's longitudes; `place` puts the values on the area grid
+    // and tells how many points landed there. Refused when the message
+    // cannot be placed on the area, skipped when none of its points lands.
+    using Placement = std::function<size_t(const AreaGrid& area, std::vector<double>& out)>;
     void cutToArea(Reading& reading, long nx, double firstLon, double lastLon, long points, const QString& fileName,
-                   const Placement& place);
+                   const Placement& place, const std::function<std::string()>& extent);
+    // Marks the reading skipped for `reason`, with the line said at the first
+    // of its kind.
+    static void skip(Reading& r, const std::string& reason, const QString& line);
 
     // Table generation: files the identity of every message in m_prob;
     // false when the input could not be read whole.

@@ -1,6 +1,7 @@
 #include "readers/ncinput.h"
 
 #include "logging/fatal.h"
+#include "model/levels.h"
 
 #include <QStringList>
 
@@ -456,6 +457,27 @@ std::map<std::string, std::vector<float>> NcInput::coordinates(const std::vector
     return out;
 }
 
+std::vector<float> NcInput::bounds(int dim, std::string& name) const
+{
+    name.clear();
+    int var = -1, varDims = 0, boundsVar = -1, boundsDims = 0;
+    const std::string dimName = this->dimName(dim);
+    if (nc_inq_varid(m_id, dimName.c_str(), &var) != NC_NOERR || nc_inq_varndims(m_id, var, &varDims) != NC_NOERR ||
+        varDims != 1)
+        return {};
+    name = optionalText(var, "bounds");
+    int dims[2] = {-1, -1};
+    if (name.empty() || nc_inq_varid(m_id, name.c_str(), &boundsVar) != NC_NOERR ||
+        nc_inq_varndims(m_id, boundsVar, &boundsDims) != NC_NOERR || boundsDims != 2 ||
+        nc_inq_vardimid(m_id, boundsVar, dims) != NC_NOERR || dims[0] != dim || dimLength(dims[1]) != 2 ||
+        dimLength(dim) > kMaxListValues)
+        return {};
+    std::vector<float> values(2 * dimLength(dim));
+    if (!values.empty() && nc_get_var_float(m_id, boundsVar, values.data()) != NC_NOERR)
+        return {};
+    return values;
+}
+
 QString NcInput::layoutFault(const NcLayout& layout) const
 {
     const std::vector<float>& levels = *layout.levels;
@@ -572,8 +594,9 @@ void fileKeepingLevels(p_data&& field, CachedData* store)
         insertRecord(std::move(field), store);
         return;
     }
+    const ExactLevel level = exactLevelOf(field);
     const bool present = std::any_of(it->second.begin(), it->second.end(),
-                                     [&](const p_data& f) { return f.level == field.level; });
+                                     [&](const p_data& f) { return exactLevelOf(f) == level; });
     if (!present)
         it->second.push_back(std::move(field));
 }

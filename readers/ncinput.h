@@ -22,6 +22,8 @@ struct NcLayout {
     std::map<size_t, size_t> picks;
     int levelAt = -1;
     const std::vector<float>* levels = &kNone;
+    // The two surfaces of each level of an axis of layers; empty for others.
+    const std::vector<float>* levelBounds = &kNone;
     const std::vector<float>* lats = &kNone;
     const std::vector<float>* lons = &kNone;
 
@@ -63,6 +65,11 @@ public:
     // whose values cannot be read or are more than kMaxListValues or this
     // machine's memory holds, are left out.
     std::map<std::string, std::vector<float>> coordinates(const std::vector<int>& dims) const;
+
+    // The values of the bounds variable that the coordinate variable of
+    // dimension `dim` names ("bounds"), two per entry of the dimension, and
+    // that variable's name; empty when it names none or it has another shape.
+    std::vector<float> bounds(int dim, std::string& name) const;
 
     // Why the variable cannot be read as `layout` places it: no longitude or
     // latitude values, no values, another shape than its axes, more values
@@ -129,6 +136,16 @@ QString fileLevels(const NcInput& file, int var, const NcLayout& layout, const p
             file.readLevel(var, layout, p, values);
             p_data& field = fields.emplace_back(base);
             field.level = static_cast<int32_t>(level);
+            field.levelValue = level;
+            // A layer keeps its two surfaces; a single level its value.
+            const std::vector<float>& bounds = *layout.levelBounds;
+            if (bounds.size() == 2 * levels.size() && bounds[2 * p] == bounds[2 * p] &&
+                bounds[2 * p + 1] != bounds[2 * p]) {
+                field.levelValue = bounds[2 * p];
+                field.levelBottom = bounds[2 * p + 1];
+            }
+            if (base.origin != 0)
+                field.origin = base.origin + p;
             field.lat.assign(layout.lats->begin(), layout.lats->end());
             field.lon.assign(layout.lons->begin(), layout.lons->end());
             field.data.resize(slice);

@@ -10,6 +10,7 @@
 #include <netcdf.h>
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
@@ -21,6 +22,29 @@ void logError(const QString& m, int line)
 void logDebug(const QString& m, int line)
 {
     QLogger::getInstance()->printDebug(m, __FILE_NAME__, "readFormNcfile", line);
+}
+
+// A variable holds one forecast time: the output's variable of another one
+// than this run's fields of it cannot take them.
+void refuseOtherForecastTime(const CachedData& member, const p_data& readBack, const std::string& name,
+                             const std::string& path)
+{
+    const auto fields = member.find(variableKey(readBack));
+    if (fields == member.end() || readBack.forecastTime < 0)
+        return;
+    for (const p_data& f : fields->second) {
+        if (f.readout || f.forecastTime < 0 || f.forecastTime == readBack.forecastTime)
+            continue;
+        throw FatalError(255,
+                         QString("more than one forecast time: %1 in %2 holds forecast hour %3, this run's fields "
+                                 "of it hour %4")
+                             .arg(QString::fromStdString(name), QString::fromStdString(path))
+                             .arg(readBack.forecastTime)
+                             .arg(f.forecastTime),
+                         KV_HERE,
+                         QString("a variable holds one forecast time; %1 is left as it was")
+                             .arg(QString::fromStdString(path)));
+    }
 }
 
 }  // namespace
@@ -64,6 +88,18 @@ void ncReader::readFormNcfile(std::string path, CachedData* in_data, int chs)
         const auto it = coordinates.find(dim);
         return it == coordinates.end() ? &NcLayout::kNone : &it->second;
     };
+    // The bounds of level axes of layers, by the axis's dimension name; the
+    // bounds variables themselves are no data.
+    std::map<std::string, std::vector<float>> levelBounds;
+    std::set<std::string> boundsVariables;
+    for (int d = 0; d < file.dimCount(); ++d) {
+        std::string name;
+        std::vector<float> values = file.bounds(d, name);
+        if (!name.empty())
+            boundsVariables.insert(name);
+        if (!values.empty())
+            levelBounds[file.dimName(d)] = std::move(values);
+    }
 
     CsvFileParser* table = CsvFileParser::getInstance();
     int variablesRead = 0;
@@ -73,7 +109,8 @@ void ncReader::readFormNcfile(std::string path, CachedData* in_data, int chs)
         // coordinates have no dimensions, and every coordinate variable is
         // named like its one dimension.
         const std::vector<int> dims = file.varDims(var);
-        if (name == "ens" || dims.empty() || (dims.size() == 1 && file.dimName(dims[0]) == name))
+        if (name == "ens" || dims.empty() || (dims.size() == 1 && file.dimName(dims[0]) == name) ||
+            boundsVariables.count(name) != 0)
             continue;
         const std::string longName = file.text(var, "long_name");
         if (longName == "isobaric level" || longName == "longitude" || longName == "latitude" || longName == "ens")
@@ -100,6 +137,9 @@ void ncReader::readFormNcfile(std::string path, CachedData* in_data, int chs)
                                              role != "latitude" && role != "ens")) {
                 layout.levels = valuesOf(dimName);
                 layout.levelAt = static_cast<int>(k);
+                const auto bounds = levelBounds.find(dimName);
+                if (bounds != levelBounds.end())
+                    layout.levelBounds = &bounds->second;
             } else if (role == "longitude") {
                 layout.lons = valuesOf(dimName);
             } else if (role == "latitude") {
@@ -111,7 +151,8 @@ void ncReader::readFormNcfile(std::string path, CachedData* in_data, int chs)
         base.prop_units = file.text(var, "units");
         base.dimDx = spacingCode(*layout.lons);
         base.prop_initial_time = file.text(var, "initial_time");
-        file.integer(var, "forcast_time");
+        // A variable read back keeps the forecast time the output gives it.
+        base.forecastTime = file.integer(var, "forcast_time");
         const std::string surface = file.text(var, "nameOfFirstFixedSurface");
         base.typedoflevels = file.text(var, "indicatorOfTypeOfLevel");
         base.prop_fillValue = file.real(var, "_FillValue");
@@ -129,12 +170,16 @@ void ncReader::readFormNcfile(std::string path, CachedData* in_data, int chs)
             continue;  // an ensemble run of more members than the file holds
         logDebug(QString("[READ NC] nc_read %1").arg(QString::fromStdString(row->oldFactorName)), __LINE__);
 
-        base.factorShortName = row->oldFactorName;
+        // Filed under the row's own store key: a further row of an input key
+        // has a key of its own.
+        base.factorShortName = row->storeName.empty() ? row->oldFactorName : row->storeName;
         base.factorLongName = row->oldDesc;
         base.nameOfFirstFixedSurface = row->nameOfFirstFixedSurface;
-        base.forecastTime = g_forcastTime;
         base.perturbationNumber = chs;
         base.readout = true;
+        // The precipitation rule chooses among fields of several times.
+        if (row->newFactorName != "TP")
+            refuseOtherForecastTime(in_data[chs], base, name, path);
         // Undo the writer's rescaling; fill values too, which the writer maps back.
         const double amplification = row->amplification;
         const double offset = row->offset;

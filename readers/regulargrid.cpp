@@ -223,7 +223,7 @@ bool unpacksAsEccodes(grib_handle* h, const RegularGrid& grid, const GridPlaceme
 
 }  // namespace
 
-void RegularGrids::place(grib_handle* h, RegularGrid& grid, const AreaGrid& area, const QString& fileName,
+size_t RegularGrids::place(grib_handle* h, RegularGrid& grid, const AreaGrid& area, const QString& fileName,
                          std::vector<double>& values, std::vector<double>& out)
 {
     // Worked out once for the messages of a grid on one area.
@@ -238,6 +238,8 @@ void RegularGrids::place(grib_handle* h, RegularGrid& grid, const AreaGrid& area
     }
     const std::vector<int>& points = placement->points;
     const std::vector<size_t>& cells = placement->cells;
+    if (points.empty())
+        return 0;
 
     // Simple packing without a bitmap is read point by point, once the
     // first message of the grid packed so has given ecCodes' values.
@@ -254,7 +256,7 @@ void RegularGrids::place(grib_handle* h, RegularGrid& grid, const AreaGrid& area
         if (unpacking == RegularGrid::Unpacking::Trusted) {
             for (size_t k = 0; k < points.size(); ++k)
                 out[cells[k]] = values[k];
-            return;
+            return points.size();
         }
     }
     values.resize(static_cast<size_t>(grid.ni) * static_cast<size_t>(grid.nj));
@@ -262,4 +264,5 @@ void RegularGrids::place(grib_handle* h, RegularGrid& grid, const AreaGrid& area
     gribkeys::need(grib_get_double_array(h, "values", values.data(), &n), "decoding", "values", fileName);
     for (size_t k = 0; k < points.size(); ++k)
         out[cells[k]] = values[static_cast<size_t>(points[k])];
+    return points.size();
 }

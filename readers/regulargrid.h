@@ -56,7 +56,9 @@ public:
     // Decodes the values of a message on a trusted grid at the points that
     // fall on the area (all values where the packing gives no cheaper way)
     // and places them as placeOnArea would. `values` is working space.
-    void place(grib_handle* h, RegularGrid& grid, const AreaGrid& area, const QString& fileName,
+    // Returns how many points landed on the area; with none, nothing is
+    // decoded.
+    size_t place(grib_handle* h, RegularGrid& grid, const AreaGrid& area, const QString& fileName,
                std::vector<double>& values, std::vector<double>& out);
 
 private:

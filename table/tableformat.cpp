@@ -1,6 +1,5 @@
 #include "table/tableformat.h"
 
-#include <QLocale>
 #include <QTextStream>
 
 namespace tableformat {
@@ -84,7 +83,13 @@ void writeHeader(QTextStream& out, const QString& settingsRow, const QString& ar
 
 QString numberText(double value)
 {
-    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+    const float single = static_cast<float>(value);
+    for (int digits = 1; digits < 9; ++digits) {
+        const QString text = QString::number(static_cast<double>(single), 'g', digits);
+        if (text.toFloat() == single)
+            return text;
+    }
+    return QString::number(static_cast<double>(single), 'g', 9);
 }
 
 }  // namespace tableformat

@@ -26,7 +26,8 @@ constexpr int kColumns = 17;
 QString columnName(int column);
 
 // A level or area number as a table writes it: the shortest text that reads
-// back as the same double ("0.1", "500", "2147485.648").
+// back as the same single-precision number, as tables are read ("0.44" for
+// ecCodes' 0.44000000000000006, "500", "2147485.6").
 QString numberText(double value);
 
 // Writes the eight header lines, each ending in "\n". `areaHeaderTail` is the

@@ -27,11 +27,6 @@ int indexlats = 0;
 
 namespace {
 
-QStringList levelParts(const std::string& levels)
-{
-    return QString::fromStdString(levels).split(';', Qt::KeepEmptyParts);
-}
-
 void logInfo(const QString& m, int line)
 {
     QLogger::getInstance()->printInfo(m, __FILE_NAME__, "nclWriter", line);
@@ -69,219 +64,22 @@ void installFile(const std::string& tmpPath, const std::string& finalPath)
 
 }  // namespace
 
-std::string nclWriter::gridKey(int dimDx, float firstLon, float firstLat)
+void nclWriter::write(const CachedData* in_data, std::string outPath, std::string)
 {
-    char key[64];
-    std::snprintf(key, sizeof key, "%d_%.2f_%.2f", dimDx, static_cast<double>(firstLon),
-                  static_cast<double>(firstLat));
-    return key;
+    plan(in_data);
+    writePlanned(outPath);
 }
 
-void nclWriter::convert(const std::vector<double>& in_data, std::vector<float>& out_data)
+void nclWriter::writePlanned(const std::string& outPath)
 {
-    if (!out_data.empty())
-        return;
-    out_data.reserve(in_data.size());
-    for (double v : in_data)
-        out_data.push_back(static_cast<float>(v));
-}
-
-int nclWriter::containLevel(std::string levelstr)
-{
-    if (levelstr.empty())
-        return -1;
-    for (const auto& [id, axis] : m_levels)
-        if (axis.longstr == levelstr)
-            return id;
-    NC_LEVELS axis;
-    axis.longstr = levelstr;
-    for (const QString& part : levelParts(levelstr))
-        axis.levels.push_back(part.toFloat());
-    const int id = static_cast<int>(m_levels.size());
-    m_levels.emplace(id, std::move(axis));
-    return id;
-}
-
-int nclWriter::findLevelIndex(int levelId, long level)
-{
-    if (levelId < 0)
-        return 0;
-    const auto it = m_levels.find(levelId);
-    if (it == m_levels.end())
-        return -1;
-    const std::vector<float>& levels = it->second.levels;
-    for (size_t i = 0; i < levels.size(); ++i)
-        if (levels[i] == static_cast<float>(level))
-            return static_cast<int>(i);
-    return -1;
-}
-
-void nclWriter::write(const CachedData* in_data, std::string outPath, std::string iniPath)
-{
-    m_levels.clear();
-    m_latlons.clear();
-    const int last = std::clamp<int>(g_collect_number, 0, kMemberSlots - 1);
-    std::vector<NC_DATA> nc(kMemberSlots);
-    for (int i = 0; i <= last; ++i)
-        convertGrb2Nc(in_data[i], nc[static_cast<size_t>(i)], iniPath);
     // A file without variables would be taken for a product: none is made.
     m_written = 0;
-    if (std::all_of(nc.begin(), nc.begin() + last + 1, [](const NC_DATA& member) { return member.empty(); }))
+    if (m_planned == 0)
         return;
-    if (last == 0)
-        write2File(nc[0], outPath.c_str(), -1);
+    if (m_members.size() == 1)
+        write2File(m_members[0], outPath.c_str(), -1);
     else
-        write2File(nc.data(), outPath.c_str(), -1);
-}
-
-// How a row's level list places the fields of one key.
-struct nclWriter::LevelPlan {
-    int axis = -1;       // level axis id, -1 without a list
-    QStringList parts;   // the list's entries as written
-    // A one-entry list takes a field of any level only when no field of the
-    // key has the listed one.
-    bool listedLevelPresent = false;
-};
-
-void nclWriter::convertGrb2Nc(const CachedData& in_data, NC_DATA& nc_data, std::string)
-{
-    CsvFileParser* table = CsvFileParser::getInstance();
-    int stored = 0;
-    for (const auto& [key, fields] : in_data) {
-        const QString qKey = QString::fromStdString(key);
-        logInfo(QString("[WRITE NC] deal with data %1").arg(qKey), __LINE__);
-        const CSV_FILE* row = table->find(key);
-        if (!row) {
-            logError(QString("[WRITE NC] find null pointer %1").arg(qKey), __LINE__);
-            continue;
-        }
-        if (row->writeSw == 0 || fields.empty())
-            continue;
-        if (assembleVariable(*row, fields, nc_data))
-            ++stored;
-    }
-    logInfo(QString("[WRITE NC] process var sucess num: %1").arg(stored), __LINE__);
-}
-
-bool nclWriter::assembleVariable(const CSV_FILE& row, const std::vector<p_data>& fields, NC_DATA& nc_data)
-{
-    LevelPlan plan;
-    plan.axis = containLevel(row.levels);
-    plan.parts = levelParts(row.levels);
-    plan.listedLevelPresent =
-        plan.axis >= 0 && plan.parts.size() == 1 &&
-        std::any_of(fields.begin(), fields.end(), [&](const p_data& f) { return findLevelIndex(plan.axis, f.level) >= 0; });
-
-    // Several input keys may feed one output variable: the later ones add
-    // their levels into the buffer the first one made.
-    auto [it, added] = nc_data.emplace(row.newFactorName, NC_STRUCT {});
-    NC_STRUCT& rec = it->second;
-    rec.var = row.newFactorName;
-    rec.longname = row.newDesc;
-    convert(fields.front().lat, rec.lats);
-    convert(fields.front().lon, rec.lons);
-    rec.levelIndex = plan.axis;
-    rec.needCompress = row.isCompress;
-
-    // The fields in level order, lowest first, fields of one level in their
-    // order of arrival; the store keeps its own order.
-    std::vector<const p_data*> order;
-    order.reserve(fields.size());
-    for (const p_data& f : fields)
-        order.push_back(&f);
-    std::stable_sort(order.begin(), order.end(), [](const p_data* a, const p_data* b) { return cmpdata(*a, *b); });
-
-    const p_data& low = *order.front();
-    rec.dimDx = low.dimDx;
-    rec.prop_initial_time = low.prop_initial_time;
-    rec.forecastTime = static_cast<int>(low.forecastTime);
-    rec.gribEdition = low.gribEdition;
-    rec.prop_level_indicator = low.prop_level_indicator;
-    rec.nameOfFirstFixedSurface = low.nameOfFirstFixedSurface;
-    rec.fillValue = low.prop_fillValue;
-    rec.isFi = low.isFi;
-    rec.standardName = low.prop_standardName;
-    rec.indicatorOfTypeOfLevel = low.typedoflevels;
-    rec.units = row.newUnit.empty() ? low.prop_units : row.newUnit;
-    rec.levelCount = std::max(1, static_cast<int>(plan.parts.size()));
-
-    if (rec.data.empty()) {
-        const size_t size = low.data.size() * static_cast<size_t>(rec.levelCount);
-        std::printf("alloc oncstarct data,size = %zu\n", size);
-        rec.data.assign(size, rec.fillValue);
-    } else {
-        logError(QString("[WRITE NC] oncstruct.data.size: %1").arg(rec.data.size()), __LINE__);
-    }
-
-    for (const p_data* f : order)
-        placeField(rec, *f, plan, row);
-
-    if (!rec.data.empty())
-        return true;
-    std::printf("error: [%s] data is empty\n", rec.var.c_str());
-    if (added)
-        nc_data.erase(it);
-    return false;
-}
-
-void nclWriter::placeField(NC_STRUCT& rec, const p_data& f, const LevelPlan& plan, const CSV_FILE& row)
-{
-    if (f.lon.empty() || f.lat.empty()) {
-        std::printf("no lon\n");
-        return;
-    }
-    // Keyed by the single-precision coordinates the file will hold.
-    m_latlons.emplace(gridKey(f.dimDx, static_cast<float>(f.lon.front()), static_cast<float>(f.lat.front())),
-                      NC_LATLON {});
-
-    const bool accepted = plan.parts.size() == 1
-                              ? !plan.listedLevelPresent || findLevelIndex(plan.axis, f.level) >= 0
-                              : plan.parts.contains(QString::number(f.level));
-    if (!accepted) {
-        logError(QString("[WRITE NC] drop this level: %1").arg(f.level), __LINE__);
-        return;
-    }
-
-    const size_t n = f.data.size();
-    if (f.forecastTime != g_forcastTime && f.forecastTime != -1) {
-        const size_t first = std::min(n, rec.data.size());
-        const bool filled = std::any_of(rec.data.begin(), rec.data.begin() + static_cast<long>(first),
-                                        [&](float v) { return v != f.prop_fillValue; });
-        if (filled) {
-            std::printf("error:sum =1 name:%s  forcastTime %lldg_fo:%lld\n", f.factorShortName.c_str(),
-                        static_cast<long long>(f.forecastTime), static_cast<long long>(g_forcastTime));
-            return;
-        }
-    }
-
-    int slice = findLevelIndex(plan.axis, f.level);
-    if (slice < 0) {
-        logError(QString("[WRITE NC] levelIndex= %1").arg(slice), __LINE__);
-        if (plan.parts.size() != 1)
-            return;
-        slice = 0;
-    }
-
-    const size_t begin = static_cast<size_t>(slice) * n;
-    if (begin + n > rec.data.size()) {
-        const size_t i = begin >= rec.data.size() ? 0 : rec.data.size() - begin;
-        std::printf("linux[%d]*block.data.size[%zu]+i[%zu] = %zu\n", slice, n, i, begin + i);
-        std::printf("data.size:%zu\n", rec.data.size());
-        std::printf("err over write\n");
-        std::fflush(stdout);
-        throw FatalError(255, "err over write", KV_HERE,
-                         QString("variable %1, level %2: the field does not fit the variable's buffer")
-                             .arg(QString::fromStdString(rec.var))
-                             .arg(f.level));
-    }
-    // The write scaling: value x amplification + offset in double precision,
-    // then rounded to float; fill values pass unscaled.
-    const double amplification = row.amplification;
-    const double offset = row.offset;
-    const double fill = f.prop_fillValue;
-    std::transform(f.data.begin(), f.data.end(), rec.data.begin() + static_cast<long>(begin), [&](double v) {
-        return static_cast<float>(v != fill ? v * amplification + offset : v);
-    });
+        write2File(m_members.data(), outPath.c_str(), -1);
 }
 
 void nclWriter::write2File(NC_DATA& nc_data, const char* filename, int)
@@ -298,13 +96,32 @@ void nclWriter::write2File(NC_DATA* nc_data, const char* filename, int)
 // The file being written and what its steps share.
 struct nclWriter::OutFile {
     int nc = -1;
-    NC_DATA* members = nullptr;  // members[0] gives the variables and their order
+    NC_DATA* members = nullptr;  // the values of each member
     int memberCount = 1;
+    // Every variable of any member, in name order, as described by the
+    // lowest member holding it; the file's variables and their order.
+    NC_DATA vars;
     bool ensemble = false;
     int ensDim = -1;
     int ensVar = -1;
+    int boundsDim = -1;
     TimeCoordinates* times = nullptr;
 };
+
+NC_DATA nclWriter::describeVariables(NC_DATA* members, int memberCount) const
+{
+    NC_DATA vars;
+    for (int m = 0; m < memberCount; ++m)
+        for (auto& [name, v] : members[m]) {
+            if (vars.count(name) != 0)
+                continue;
+            // Described without its values, which stay where they are.
+            std::vector<float> values = std::move(v.data);
+            vars.emplace(name, v);
+            v.data = std::move(values);
+        }
+    return vars;
+}
 
 void nclWriter::writeFile(NC_DATA* members, int memberCount, bool ensemble, const char* filename)
 {
@@ -314,9 +131,10 @@ void nclWriter::writeFile(NC_DATA* members, int memberCount, bool ensemble, cons
     out.members = members;
     out.memberCount = memberCount;
     out.ensemble = ensemble;
+    out.vars = describeVariables(members, memberCount);
 
     std::vector<std::string> names;
-    for (const auto& [name, v] : members[0])
+    for (const auto& [name, v] : out.vars)
         names.push_back(name);
     TimeCoordinates times(names);
     out.times = &times;
@@ -327,9 +145,12 @@ void nclWriter::writeFile(NC_DATA* members, int memberCount, bool ensemble, cons
         ncCheck(nc_def_dim(out.nc, "ens", static_cast<size_t>(memberCount), &out.ensDim), "defining \"ens\"");
     defineGridDimensions(out);
     // Level dimensions; without variables the single-member layout has none.
-    const bool levelAxes = ensemble || !members[0].empty();
+    const bool levelAxes = ensemble || !out.vars.empty();
     if (levelAxes)
         defineLevelDimensions(out);
+    // The two surfaces of each layer, for axes of layers.
+    if (levelAxes && std::any_of(m_levels.begin(), m_levels.end(), [](const auto& a) { return !a.second.bounds.empty(); }))
+        ncCheck(nc_def_dim(out.nc, "bnds", 2, &out.boundsDim), "defining \"bnds\"");
     defineGridVariables(out);
     defineLevelVariables(out);
     if (ensemble) {
@@ -358,7 +179,7 @@ NC_LATLON* nclWriter::gridOf(const NC_STRUCT& v)
 {
     if (v.lons.empty() || v.lats.empty())
         return nullptr;
-    const auto g = m_latlons.find(gridKey(v.dimDx, v.lons.front(), v.lats.front()));
+    const auto g = m_latlons.find(gridKey(v.dimDx, v.lons.front(), v.lats.front(), v.lons.size(), v.lats.size()));
     return g == m_latlons.end() ? nullptr : &g->second;
 }
 
@@ -438,21 +259,29 @@ void nclWriter::defineGridVariables(const OutFile& out)
 
 void nclWriter::defineLevelVariables(const OutFile& out)
 {
-    const std::map<int, LevelLabel> labels = labelAxes(out.members[0]);
+    const std::map<int, LevelLabel> labels = labelAxes(out.vars);
     for (auto& [id, axis] : m_levels) {
         if (axis.dimId < 0)
             continue;
-        ncCheck(nc_def_var(out.nc, QString("level_%1").arg(id).toLatin1().constData(), NC_FLOAT, 1, &axis.dimId,
-                           &axis.levelId),
+        const QString name = QString("level_%1").arg(id);
+        ncCheck(nc_def_var(out.nc, name.toLatin1().constData(), NC_FLOAT, 1, &axis.dimId, &axis.levelId),
                 "defining a level variable");
         const auto label = labels.find(id);
         putLevelAttributes(out.nc, axis.levelId, label == labels.end() ? LevelLabel() : label->second);
+        if (axis.bounds.empty() || out.boundsDim < 0)
+            continue;
+        // The layers' two surfaces, as CF bounds of the axis.
+        const QByteArray bounds = (name + "_bnds").toLatin1();
+        putText(out.nc, axis.levelId, "bounds", bounds.constData());
+        const int dims[2] = {axis.dimId, out.boundsDim};
+        ncCheck(nc_def_var(out.nc, bounds.constData(), NC_FLOAT, 2, dims, &axis.boundsId),
+                "defining the bounds of a level variable");
     }
 }
 
-void nclWriter::defineDataVariables(const OutFile& out)
+void nclWriter::defineDataVariables(OutFile& out)
 {
-    for (auto& [name, v] : out.members[0]) {
+    for (auto& [name, v] : out.vars) {
         v.varid = -1;
         const NC_LATLON* grid = gridOf(v);
         if (!grid || grid->dimxId < 0 || grid->dimyId < 0) {
@@ -483,13 +312,17 @@ void nclWriter::defineDataVariables(const OutFile& out)
     }
 }
 
-// Level axis values and, in the ensemble layout, the member numbers.
+// Level axis values (and bounds) and, in the ensemble layout, the member
+// numbers.
 void nclWriter::writeAxisValues(const OutFile& out, bool levelAxes)
 {
     if (levelAxes)
-        for (const auto& [id, axis] : m_levels)
+        for (const auto& [id, axis] : m_levels) {
             if (axis.levelId >= 0)
                 ncCheck(nc_put_var_float(out.nc, axis.levelId, axis.levels.data()), "writing a level axis");
+            if (axis.boundsId >= 0 && axis.bounds.size() == 2 * axis.levels.size())
+                ncCheck(nc_put_var_float(out.nc, axis.boundsId, axis.bounds.data()), "writing a level axis's bounds");
+        }
     if (out.ensemble) {
         std::vector<int> numbers(static_cast<size_t>(out.memberCount));
         for (int m = 0; m < out.memberCount; ++m)
@@ -498,9 +331,9 @@ void nclWriter::writeAxisValues(const OutFile& out, bool levelAxes)
     }
 }
 
-void nclWriter::writeDataValues(const OutFile& out)
+void nclWriter::writeDataValues(OutFile& out)
 {
-    for (auto& [name, v] : out.members[0]) {
+    for (auto& [name, v] : out.vars) {
         if (v.varid < 0)
             continue;
         NC_LATLON* grid = gridOf(v);
@@ -511,9 +344,11 @@ void nclWriter::writeDataValues(const OutFile& out)
         const size_t slice = levels * ny * nx;
         if (!out.ensemble)
             KV_LOG_DEBUG(QString("[WRITE NC] write: %1").arg(QString::fromStdString(name)));
-        // The buffer must match the variable's dimensions: a variable on a
-        // grid of other sizes that shares the grid's key is not written.
-        if (v.lons.size() != nx || v.lats.size() != ny || v.data.size() != slice) {
+        // The planning put every field on its variable's grid; a buffer that
+        // still does not match the variable's dimensions is not written.
+        const auto first = out.members[0].find(name);
+        if (!out.ensemble && (v.lons.size() != nx || v.lats.size() != ny || first == out.members[0].end() ||
+                              first->second.data.size() != slice)) {
             std::printf("Error:datasize check failed,skip %s\n", name.c_str());
             continue;
         }
@@ -524,7 +359,7 @@ void nclWriter::writeDataValues(const OutFile& out)
         }
         ++m_written;
         if (!out.ensemble) {
-            ncCheck(nc_put_var_float(out.nc, v.varid, v.data.data()), "writing a variable");
+            ncCheck(nc_put_var_float(out.nc, v.varid, first->second.data.data()), "writing a variable");
             continue;
         }
         // One member after the other; a member without this variable, or

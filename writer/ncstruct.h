@@ -32,12 +32,16 @@ struct NC_STRUCT {
     std::string standardName;  // the CF standard name, empty when none fits
 };
 
-// One level axis: the level list text of a table row and its values.
+// One level axis: the level list text of a table row and its values, and,
+// for an axis of layers, the two surfaces of each (CF bounds; NaN for a
+// level no field gave).
 struct NC_LEVELS {
     std::string longstr;
     std::vector<float> levels;
     int levelId = -1;
     int dimId = -1;
+    std::vector<float> bounds;  // 2 per level; empty when the axis holds no layer
+    int boundsId = -1;
 };
 
 // One horizontal grid of the output.

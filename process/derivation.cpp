@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -109,6 +110,10 @@ std::string standardNameOf(const std::string& name)
 p_data derived(const p_data& from, const char* name, const char* longName, const char* units)
 {
     p_data d = from;
+    // A derived record is named by its integer level and comes from no input.
+    d.levelValue = NAN;
+    d.levelBottom = NAN;
+    d.origin = 0;
     d.factorShortName = name;
     d.prop_standardName = standardNameOf(name);
     d.factorLongName = longName;

@@ -139,7 +139,7 @@ QString fileLevels(const NcInput& file, int var, const NcLayout& layout, const p
             field.levelValue = level;
             // A layer keeps its two surfaces; a single level its value.
             const std::vector<float>& bounds = *layout.levelBounds;
-            if (bounds.size() == 2 * levels.size() && bounds[2 * p] == bounds[2 * p] &&
+            if (!levels.empty() && bounds.size() == 2 * levels.size() && bounds[2 * p] == bounds[2 * p] &&
                 bounds[2 * p + 1] != bounds[2 * p]) {
                 field.levelValue = bounds[2 * p];
                 field.levelBottom = bounds[2 * p + 1];

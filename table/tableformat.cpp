@@ -2,6 +2,8 @@
 
 #include <QTextStream>
 
+#include <charconv>
+
 namespace tableformat {
 
 const char* const kTitle = "模式转NC配置文件,,,,,,,";
@@ -83,13 +85,11 @@ void writeHeader(QTextStream& out, const QString& settingsRow, const QString& ar
 
 QString numberText(double value)
 {
-    const float single = static_cast<float>(value);
-    for (int digits = 1; digits < 9; ++digits) {
-        const QString text = QString::number(static_cast<double>(single), 'g', digits);
-        if (text.toFloat() == single)
-            return text;
-    }
-    return QString::number(static_cast<double>(single), 'g', 9);
+    // The shortest text that reads back as the same float, plain where that
+    // is no longer than with an exponent ("500", "0.44", "1e+20").
+    char text[64];
+    const std::to_chars_result r = std::to_chars(text, text + sizeof text, static_cast<float>(value));
+    return QString::fromLatin1(text, static_cast<int>(r.ptr - text));
 }
 
 }  // namespace tableformat

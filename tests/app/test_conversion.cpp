@@ -169,8 +169,8 @@ TEST(Conversion, RunsThatCannotWriteLeaveTheOutput)
          {"input " + run.program.file("in.grib2") +
               " holds 1 messages or records, none of them kept by the table; it offers \"t_Isobaric surface_\"",
           "table typo.csv expects \"tt_Isobaric surface_\"",
-          "summary: 1 input read; 1 messages or records: 0 kept, 1 skipped; 0 variables written; 0 derivations run; "
-          "no output written;"}},
+          "summary: 1 input read; 1 messages or records: 0 kept, 1 skipped (1 not in the table); 0 variables written; "
+          "0 derivations run; no output written;"}},
         {"four analysis times", {"-i", run.program.file("four.grib2"), "-o", out, "-s", "t.csv"}, 255,
          {"more than one analysis time: T (t_Isobaric surface_) at level 850 of member 0 has fields of the initial "
           "times 202612080000, 202612080600, 202612081200, 202612081800",

@@ -167,21 +167,6 @@ TEST_F(WriterTest, LevelListsDecideTheSlices)
     EXPECT_EQ(std::vector<float>(v.begin() + 6, v.end()), std::vector<float>(6, 500.0f));
 }
 
-TEST_F(WriterTest, KeysOfOneOutputNameShareItsBufferAndGrid)
-{
-    useTable({{"t", "a", "", "T", "850;500"}, {"tt", "b", "", "T", "850;500"}});
-    add(makeField("t", "a", 850, 3, 2, 100, 30, 1, 1, [](int, int) { return 1; }));
-    // Another grid: its key is registered but no variable uses it.
-    add(makeField("tt", "b", 500, 3, 2, 110, 40, 1, 1, [](int, int) { return 2; }));
-    writeOutput(output());
-    NcFile nc(output());
-    EXPECT_EQ(nc.dims(), dimsOf({{"g0_lon_0", 3}, {"g0_lat_0", 2}, {"level_0", 2}}));
-    const std::vector<float> t = nc.floats("T");
-    EXPECT_EQ(std::vector<float>(t.begin(), t.begin() + 6), std::vector<float>(6, 1.0f));
-    EXPECT_EQ(std::vector<float>(t.begin() + 6, t.end()), std::vector<float>(6, 2.0f));
-    EXPECT_FLOAT_EQ(nc.floats("g0_lon_0")[0], 100.0f);
-}
-
 TEST_F(WriterTest, GridsAreSharedByKeyAndNumberedByFirstUse)
 {
     useTable({{"a", "s", "", "A"}, {"b", "s", "", "B"}, {"c", "s", "", "C"}});
@@ -279,23 +264,105 @@ TEST_F(WriterTest, WriteScalingIsExactAndLeavesTheStoreAsItWas)
     }
 }
 
-TEST_F(WriterTest, FieldsOfAnotherForecastTimeFillOnlyAnEmptyFirstSlice)
+TEST_F(WriterTest, FieldsThatCannotBePlacedAreLeftOutWithTheirReason)
 {
-    useTable({{"t", "s", "", "T", "500;850"}, {"r", "s", "", "R", "500;850"}});
-    add(makeField("t", "s", 500, 2, 2, 100, 30, 1, 1, [](int, int) { return 1; }));
-    p_data late = makeField("t", "s", 850, 2, 2, 100, 30, 1, 1, [](int, int) { return 2; });
-    late.forecastTime = 12;
-    add(late);
-    // Here the other forecast time comes first, while the first slice is empty.
-    p_data early = makeField("r", "s", 500, 2, 2, 100, 30, 1, 1, [](int, int) { return 3; });
-    early.forecastTime = 12;
-    add(early);
-    add(makeField("r", "s", 850, 2, 2, 100, 30, 1, 1, [](int, int) { return 4; }));
-    writeOutput(output());
+    useTable({{"t", "a", "", "T", "850;500"}, {"tt", "b", "", "T", "850;500"}, {"s", "s", "", "S", "850;500"},
+              {"r", "s", "", "R", "500;850"}, {"u", "s", "", "U"}, {"w", "s", "", "W", "850"},
+              {"x", "s", "", "X", "850;500"}, {"z", "s", "", "Z", "", "", "", "0", "0"}});
+    // Each field: its key, level, grid size, forecast time, value, and
+    // whether it reaches the output (with the reason counted when not).
+    struct Case {
+        const char* name;
+        const char* surface;
+        int level;
+        int size;
+        int64_t time;
+        double value;
+        const char* dropped;  // nullptr: placed
+    };
+    const Case cases[] = {
+        {"t", "a", 850, 3, 24, 1, nullptr},
+        // Another key of T on another grid: its values would land at the
+        // coordinates of T's grid.
+        {"tt", "b", 500, 4, 24, 2, "its grid differs from its variable's"},
+        {"s", "s", 500, 2, 24, 3, nullptr},
+        {"s", "s", 850, 3, 24, 4, "its grid differs from its variable's"},
+        // The variable's time is its first field's; another would be written
+        // under it.
+        {"r", "s", 500, 2, 12, 5, nullptr},
+        {"r", "s", 850, 2, 24, 6, "its forecast time differs from its variable's"},
+        // One slot, two fields: the later one in level order is kept.
+        {"u", "s", 1000, 2, 24, 7, nullptr},
+        {"u", "s", 300, 2, 24, 8, "another field of the run takes its slot"},
+        {"w", "s", 700, 2, 24, 9, "its level is not in its row's list"},
+        {"w", "s", 850, 2, 24, 10, nullptr},
+        {"x", "s", 700, 2, 24, 11, "its level is not in its row's list"},
+        {"z", "s", 0, 2, 24, 12, "its row's write switch is off"},
+    };
+    uint64_t origin = 0;
+    for (const Case& c : cases) {
+        p_data f = makeField(c.name, c.surface, c.level, c.size, c.size, 100, 30, 1, 1,
+                             [&](int, int) { return c.value; });
+        f.forecastTime = c.time;
+        f.origin = ++origin;
+        add(f);
+    }
+    ASSERT_TRUE(writeBytes(output(), "old output"));
+    ::testing::internal::CaptureStderr();
+    nclWriter writer;
+    writer.setOriginNamer([](uint64_t o) { return QString("field %1").arg(o); });
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(writer.plan(m_store.data()), 5u);
+    writer.writePlanned(output().toStdString());
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+
+    origin = 0;
+    for (const Case& c : cases) {
+        ++origin;
+        const auto dropped = writer.droppedOrigins().find(origin);
+        if (c.dropped) {
+            ASSERT_NE(dropped, writer.droppedOrigins().end()) << c.name << " " << c.level;
+            EXPECT_EQ(dropped->second, c.dropped) << c.name << " " << c.level;
+        }
+        EXPECT_EQ(writer.placedOrigins().count(origin), c.dropped ? 0u : 1u) << c.name << " " << c.level;
+    }
     NcFile nc(output());
-    EXPECT_EQ(nc.floats("T"), std::vector<float>({1, 1, 1, 1, 9999, 9999, 9999, 9999}));
-    EXPECT_EQ(nc.floats("R"), std::vector<float>({3, 3, 3, 3, 4, 4, 4, 4}));
-    EXPECT_NE(m_stdout.find("error:sum =1 name:t  forcastTime 12g_fo:24\n"), std::string::npos) << m_stdout;
+    ASSERT_TRUE(nc.ok());
+    EXPECT_EQ(nc.variable("X"), nullptr);
+    EXPECT_EQ(nc.variable("Z"), nullptr);
+    EXPECT_EQ(nc.floats("T"), std::vector<float>({1, 1, 1, 1, 1, 1, 1, 1, 1, 9999, 9999, 9999, 9999, 9999, 9999,
+                                                  9999, 9999, 9999}));
+    EXPECT_EQ(nc.floats("S"), std::vector<float>({9999, 9999, 9999, 9999, 3, 3, 3, 3}));
+    EXPECT_EQ(nc.floats("R"), std::vector<float>({5, 5, 5, 5, 9999, 9999, 9999, 9999}));
+    EXPECT_EQ(nc.floats("U"), std::vector<float>(4, 7.0f));
+    EXPECT_EQ(nc.floats("W"), std::vector<float>(4, 10.0f));
+    EXPECT_NE(out.find("error:sum =1 name:r  forcastTime 24g_fo:24\n"), std::string::npos) << out;
+    for (const char* line :
+         {"[WRITE NC] U: two fields for its one level; field 7 (level 1000) is kept, field 8 (level 300) is dropped\n",
+          "[WRITE NC] X is not written: none of its fields can be placed (its level is not in its row's list: 1)\n",
+          "[WRITE NC] T: no input holds the level 500 its row lists; it holds the fill value\n"})
+        EXPECT_NE(err.find(line), std::string::npos) << line << err;
+}
+
+TEST_F(WriterTest, NothingPlacedLeavesTheOldOutputAndTheLockToItsOwner)
+{
+    useTable({{"t", "s", "", "T", "850;500"}});
+    add(makeField("t", "s", 700, 2, 2, 100, 30, 1, 1, pattern));
+    ASSERT_TRUE(writeBytes(output(), "old output"));
+    {
+        OutputLock lock(output());
+        ASSERT_EQ(lock.acquire(), OutputLock::Result::Acquired);
+        ::testing::internal::CaptureStderr();
+        nclWriter writer;
+        EXPECT_EQ(writer.plan(m_store.data()), 0u);
+        writer.writePlanned(output().toStdString());
+        ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(writer.variablesWritten(), 0u);
+        EXPECT_TRUE(QFile::exists(output() + ".tmp"));
+    }
+    EXPECT_EQ(readAll(output()), QByteArray("old output"));
+    EXPECT_FALSE(QFile::exists(output() + ".tmp"));
 }
 
 TEST_F(WriterTest, RunWithoutVariablesMakesNoFile)
@@ -367,24 +434,6 @@ TEST_F(WriterTest, InstallingTheFileReleasesTheLockAndReplacesTheOldOutput)
     EXPECT_FALSE(QFile::exists(output() + ".tmp"));
     NcFile nc(output());
     EXPECT_EQ(nc.floats("T").size(), 4u);
-}
-
-TEST_F(WriterTest, FailuresLeaveTheOldOutputAndRemoveTheRunsLock)
-{
-    useTable({{"t", "s", "", "T", "850;500"}});
-    // The 850 field is larger than the lowest-level one: it does not fit.
-    add(makeField("t", "s", 500, 2, 2, 100, 30, 1, 1, pattern));
-    add(makeField("t", "s", 850, 3, 3, 100, 30, 1, 1, pattern));
-    ASSERT_TRUE(writeBytes(output(), "old output"));
-    EXPECT_TRUE(endsRun(
-        [&] {
-            OutputLock lock(output());
-            ASSERT_EQ(lock.acquire(), OutputLock::Result::Acquired);
-            nclWriter().write(m_store.data(), output().toStdString(), "");
-        },
-        255, "err over write"));
-    EXPECT_EQ(readAll(output()), QByteArray("old output"));
-    EXPECT_FALSE(QFile::exists(output() + ".tmp"));
 }
 
 TEST_F(WriterTest, AFailedInstallLeavesTheOldOutputAndEndsWithStatus2)

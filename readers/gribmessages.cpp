@@ -161,8 +161,13 @@ bool GribMessages::passOverGridless(uint64_t from, QString& reason)
         m_pos = end;
         m_windowRead = true;
     }
-    reason = QString("a GRIB 1 message without a grid description (grid %1) ecCodes does not know").arg(grid);
+    reason = gridlessReason(grid);
     return true;
+}
+
+QString gridlessReason(long grid)
+{
+    return QString("a GRIB 1 message without a grid description (grid %1) ecCodes does not know").arg(grid);
 }
 
 bool GribMessages::stopsAtDamage()

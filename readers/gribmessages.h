@@ -16,6 +16,10 @@
 
 class CompressedStream;
 
+// Why a GRIB 1 message without a grid description, of a grid ecCodes does
+// not know by its catalogue number `grid`, is skipped.
+QString gridlessReason(long grid);
+
 struct GribHandleDeleter {
     void operator()(grib_handle* h) const { grib_handle_delete(h); }
 };

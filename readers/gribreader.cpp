@@ -253,6 +253,15 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
         if (decoding != Decoding::Possible) {
             r.outcome = decoding == Decoding::Skipped ? Reading::Outcome::Pass : Reading::Outcome::Refuse;
             r.skipReason = decoding == Decoding::Skipped ? "no number of points" : "an unusable grid";
+            // A GRIB 1 message without a grid description ecCodes can read
+            // only as far as its product.
+            long gridSection = 1, grid = 255;
+            if (decoding == Decoding::Skipped && grib_get_long(h, "gridDescriptionSectionPresent", &gridSection) == 0 &&
+                gridSection == 0) {
+                grib_get_long(h, "gridDefinition", &grid);
+                const QString why = gridlessReason(grid);
+                skip(r, why.toStdString(), fileName + ": " + why);
+            }
             return r;
         }
         gribkeys::need(grib_set_double(h, "missingValue", 9999.0), "setting", "missingValue", fileName);

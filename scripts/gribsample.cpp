@@ -55,6 +55,9 @@ std::string makeGribMessage(const GribField& f, std::string* error)
     setDouble("iDirectionIncrementInDegrees", f.step);
     setDouble("jDirectionIncrementInDegrees", f.step);
 
+    for (const auto& [key, value] : f.keys)
+        setLong(key.c_str(), value);
+
     bool anyMissing = false;
     for (double v : f.values)
         anyMissing = anyMissing || v == 9999.0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 struct GribField {
@@ -24,6 +25,9 @@ struct GribField {
     long bitsPerValue = 24;      // simple packing
     long decimalScaleFactor = 0; // when not 0: values kept to this many decimals (bitsPerValue unused)
     std::vector<double> values;  // ni * nj, in scanning order; 9999 marks a missing point
+    // Further keys set in this order after the grid, before the values (the
+    // surfaces of a layer, a product or grid template of another kind).
+    std::vector<std::pair<std::string, long>> keys;
 };
 
 // The encoded message, or empty text with the reason in `error`.

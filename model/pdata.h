@@ -90,6 +90,9 @@ struct prob_data {
     std::string nameOfFirstFixedSurface;
     std::string units;
     std::string indicatorOfTypeOfLevel;
+    // ecCodes' "typeOfLevel" ("isobaricInhPa"), which tells apart rows of
+    // one short name; read for the first message of each row only.
+    std::string typeOfLevel;
     int32_t leves = 0;
     // As p_data's levelValue and levelBottom.
     double levelValue = NAN;

@@ -7,11 +7,8 @@
 #include "readers/gribidentity.h"
 #include "readers/gribkeys.h"
 #include "readers/gribmessages.h"
+#include "readers/gribprobe.h"
 #include "table/csvfileparser.h"
-#include "table/tableformat.h"
-
-#include <QSaveFile>
-#include <QTextStream>
 
 #include <algorithm>
 #include <cmath>
@@ -22,14 +19,6 @@
 #endif
 
 namespace {
-
-// Fields of a generated table cannot hold the separator.
-QString tableField(const std::string& text)
-{
-    QString field = QString::fromStdString(text);
-    field.replace(',', ' ');
-    return field;
-}
 
 // The bytes of a decompressed file, for readGz and readbz2.
 std::vector<unsigned char> decompressedBytes(Decompressed d, const std::string& path, int* count)
@@ -137,12 +126,6 @@ std::string extentOf(const std::vector<double>& lons, const std::vector<double>&
         .arg(*lat0)
         .arg(*lat1)
         .toStdString();
-}
-
-void tableFailure(const QString& tableFile)
-{
-    std::printf("read vexa.csv file failure:%s\n", tableFile.toLocal8Bit().constData());
-    std::fflush(stdout);
 }
 
 }  // namespace
@@ -475,72 +458,5 @@ void gribReader::cutToArea(Reading& r, long nx, double firstLon, double lastLon,
 
 bool gribReader::fileProbe(QString fileName, QString tableFile)
 {
-    const bool whole = probeMessages(fileName);
-    if (!writeTable(tableFile))
-        return false;
-    if (!whole) {
-        std::fprintf(stderr, "%s could not be read whole; the table lists what was read\n",
-                     fileName.toLocal8Bit().constData());
-        return false;
-    }
-    return true;
-}
-
-bool gribReader::probeMessages(const QString& fileName)
-{
-    GribMessages messages(fileName);
-    std::printf("lala%d\n", messages.traceNumber());
-
-    while (GribHandle h = messages.next()) {
-        GribIdentity id;
-        if (readGribIdentity(h.get(), fileName, GribNaming::Table, id) != IdentityRead::Read)
-            continue;
-        prob_data p;
-        p.factorShortName = id.shortName;
-        p.factorLongName = id.name;
-        p.nameOfFirstFixedSurface = id.surface;
-        p.units = gribkeys::needText(h.get(), "units", fileName);
-        p.indicatorOfTypeOfLevel = id.levelType;
-        p.leves = static_cast<int32_t>(id.level);
-        // Grouped by short name, blanks removed at both ends, and surface.
-        std::string group = id.shortName;
-        CsvFileParser::trimString(group);
-        m_prob[group + "_" + p.nameOfFirstFixedSurface].push_back(std::move(p));
-    }
-    std::fflush(stdout);
-    return !messages.incomplete();
-}
-
-bool gribReader::writeTable(const QString& tableFile) const
-{
-    // Written through a save file: an existing table is replaced only by a
-    // complete new one.
-    QSaveFile file(tableFile);
-    if (!file.open(QIODevice::WriteOnly)) {
-        tableFailure(tableFile);
-        return false;
-    }
-    QTextStream out(&file);
-    out.setCodec("UTF-8");
-    tableformat::writeHeader(out, ",0,grib,2.0,,,,,,,", ",,,,", "80,137,12,60,,,,");
-    for (const auto& [key, group] : m_prob) {
-        const prob_data& p = group.front();
-        QStringList levels;
-        for (const prob_data& entry : group)
-            levels << QString::number(entry.leves);
-        const QStringList row = {
-            tableField(p.factorShortName), tableField(p.factorLongName),
-            tableField(p.nameOfFirstFixedSurface), tableField(p.indicatorOfTypeOfLevel),
-            QString(), QString(), QString(), "0", "0",
-            tableField(p.factorShortName), tableField(p.factorLongName), tableField(p.units),
-            QString(), QString(), levels.join(";"), "0", "1",
-        };
-        out << row.join(",") << "\n";
-    }
-    out.flush();
-    if (out.status() != QTextStream::Ok || !file.commit()) {
-        tableFailure(tableFile);
-        return false;
-    }
-    return true;
+    return writeGribProbeTable(fileName, tableFile, m_prob);
 }

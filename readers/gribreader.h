@@ -20,9 +20,9 @@ public:
     // Files every message of the file that the loaded table has a row for,
     // cut to the table's area. False when the file could not be read whole.
     bool readFile(QString fileName) override;
-    // Writes a conversion table listing every variable and surface of the
-    // GRIB file with its levels. False when the input could not be read
-    // whole or the table could not be written.
+    // Writes a conversion table that converts the GRIB file
+    // (writeGribProbeTable), its messages into m_prob. False when the input
+    // could not be read whole or the table could not be written.
     bool fileProbe(QString fileName, QString tableFile) override;
 
     // Whole decompressed content of a gzip or bzip2 file; `count` receives
@@ -110,11 +110,6 @@ private:
     // Marks the reading skipped for `reason`, with the line said at the first
     // of its kind.
     static void skip(Reading& r, const std::string& reason, const QString& line);
-
-    // Table generation: files the identity of every message in m_prob;
-    // false when the input could not be read whole.
-    bool probeMessages(const QString& fileName);
-    bool writeTable(const QString& tableFile) const;
 
     // Regular grids met in this input and whether their definitions are trusted.
     RegularGrids m_grids;

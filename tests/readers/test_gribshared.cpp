@@ -7,7 +7,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <map>
+#include <set>
 
 #include <cmath>
 
@@ -17,17 +19,6 @@
 
 
 namespace {
-
-QString sharedFile(const char* name)
-{
-    const QString path = QString(KELVANE_SHARED_GRIB) + "/" + name;
-    return QFile::exists(path) ? path : QString();
-}
-
-#define NEED_SHARED(var, name)                                      \
-    const QString var = sharedFile(name);                           \
-    if (var.isEmpty())                                              \
-        GTEST_SKIP() << name << " is not in the shared data folder"
 
 // ecCodes' decoding of the messages with this short name and surface, in file order.
 std::vector<DecodedField> decodeAll(const QString& path, const std::string& shortName, const std::string& surface)
@@ -171,27 +162,53 @@ TEST(GribSharedEndToEnd, ProbeOfTheGlobalFileListsEveryVariableWithItsLevelsInFi
     ProgramDir program;
     const QString copy = program.file("gfs.grib2");
     ASSERT_TRUE(QFile::copy(path, copy));
-    const RunResult r = program.run({"-p", copy});
+    RunResult r = program.run({"-p", copy});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     CsvFileParser parser;
     ASSERT_EQ(parser.load(copy + ".csv"), 0);
 
-    // Expected groups from ecCodes: short name and surface, levels in file order.
-    std::map<std::string, QStringList> levels;
-    for (const DecodedField& d : decodeGribFile(path))
-        if (d.shortName != "unknown")
-            levels[d.shortName + "_" + d.surface] << QString::number(d.level);
+    // Expected groups from ecCodes: short name and surface, each level once
+    // in file order, told apart in single precision.
+    std::map<std::string, std::vector<float>> levels;
+    for (const DecodedField& d : decodeGribFile(path)) {
+        std::vector<float>& group = levels[d.shortName + "_" + d.surface];
+        if (d.shortName != "unknown" && std::find(group.begin(), group.end(), float(d.levelValue)) == group.end())
+            group.push_back(float(d.levelValue));
+    }
+    // Layers: soil ones by their tops, sigma ones sharing a top by their middles.
+    const std::map<std::string, std::string> layers = {{"t_Depth below land surface", "0;0.1;0.4;1"},
+                                                       {"soilw_Depth below land surface", "0;0.1;0.4;1"},
+                                                       {"r_Sigma level", "0.665;0.72;0.83;0.58;0.995"}};
     size_t rows = 0;
+    std::set<std::string> names;
     for (const auto& [key, row] : parser.m_ocsv) {
         const std::string group = row.oldFactorName + "_" + row.nameOfFirstFixedSurface;
-        if (!levels.count(group))
+        EXPECT_TRUE(names.insert(row.newFactorName).second) << row.newFactorName;
+        EXPECT_EQ(row.newFactorName.find_first_of(" /,"), std::string::npos) << row.newFactorName;
+        if (levels[group].empty())
             continue;
         ++rows;
-        EXPECT_EQ(QString::fromStdString(row.levels), levels[group].join(";")) << group;
-        EXPECT_EQ(row.newFactorName, row.oldFactorName);
+        std::vector<float> listed;
+        for (const QString& level : QString::fromStdString(row.levels).split(';'))
+            listed.push_back(level.toFloat());
+        if (layers.count(group)) {
+            EXPECT_EQ(row.levels, layers.at(group));
+        } else {
+            EXPECT_EQ(listed, levels[group]) << group;
+        }
         EXPECT_EQ(row.writeSw, 1);
     }
-    EXPECT_EQ(rows, levels.size());
+    EXPECT_EQ(rows, std::count_if(levels.begin(), levels.end(), [](const auto& l) { return !l.second.empty(); }));
+    // A row per input key, and an output key of its own.
+    EXPECT_EQ(parser.m_ocsv.size(), size_t(QString::fromUtf8(readAll(copy + ".csv")).count('\n') - 8));
+    EXPECT_EQ(parser.m_ocsv_for_read.size(), parser.m_ocsv.size());
+    EXPECT_EQ(parser.find("r_Sigma level_")->newFactorName, "r_sigmaLayer");
+    EXPECT_EQ(parser.find("t_Tropopause_")->newFactorName, "t_tropopause");
+    EXPECT_EQ(std::vector<float>(parser.m_area, parser.m_area + 4), std::vector<float>({0, -90, 357.5, 90}));
+
+    // The file converts with its own table: no two rows write one variable.
+    r = program.run({"-i", copy, "-o", program.file("gfs.nc"), "-s", copy + ".csv"});
+    EXPECT_FALSE(r.out.contains("err over write")) << r.err.toStdString();
 }
 
 namespace {

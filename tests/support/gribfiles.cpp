@@ -33,6 +33,27 @@ QByteArray gribMessage(const GribField& f)
     return QByteArray(bytes.data(), static_cast<int>(bytes.size()));
 }
 
+QByteArray withGribKeys(const QByteArray& message, const std::vector<std::pair<const char*, long>>& keys,
+                        const char* sample)
+{
+    grib_handle* h = message.isEmpty() ? grib_handle_new_from_samples(nullptr, sample)
+                                       : grib_handle_new_from_message_copy(nullptr, message.constData(),
+                                                                           static_cast<size_t>(message.size()));
+    if (!h) {
+        ADD_FAILURE() << "ecCodes gave no message";
+        return {};
+    }
+    for (const auto& [key, value] : keys)
+        EXPECT_EQ(grib_set_long(h, key, value), 0) << key;
+    const void* bytes = nullptr;
+    size_t size = 0;
+    QByteArray out;
+    if (grib_get_message(h, &bytes, &size) == 0)
+        out = QByteArray(static_cast<const char*>(bytes), static_cast<int>(size));
+    grib_handle_delete(h);
+    return out;
+}
+
 bool writeBytes(const QString& path, const QByteArray& bytes)
 {
     QFile f(path);
@@ -65,7 +86,7 @@ QByteArray bzip2Bytes(const QByteArray& bytes)
     return out;
 }
 
-std::vector<DecodedField> decodeGribFile(const QString& path)
+std::vector<DecodedField> decodeGribFile(const QString& path, size_t messages)
 {
     std::vector<DecodedField> out;
     FILE* f = std::fopen(QFile::encodeName(path).constData(), "rb");
@@ -76,7 +97,8 @@ std::vector<DecodedField> decodeGribFile(const QString& path)
     // Messages may hold several fields (u and v together, for example).
     grib_multi_support_on(nullptr);
     int err = 0;
-    while (grib_handle* h = grib_handle_new_from_file(nullptr, f, &err)) {
+    grib_handle* h = nullptr;
+    while (out.size() < messages && (h = grib_handle_new_from_file(nullptr, f, &err))) {
         DecodedField d;
         char buf[256];
         size_t len = sizeof buf;
@@ -86,6 +108,7 @@ std::vector<DecodedField> decodeGribFile(const QString& path)
         if (grib_get_string(h, "nameOfFirstFixedSurface", buf, &len) == 0)
             d.surface = buf;
         grib_get_long(h, "level", &d.level);
+        grib_get_double(h, "level", &d.levelValue);
         long n = 0;
         grib_get_long(h, "numberOfPoints", &n);
         grib_set_double(h, "missingValue", 9999.0);

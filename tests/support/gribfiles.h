@@ -7,7 +7,9 @@
 
 #include "scripts/gribsample.h"
 
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Longitude and latitude of point k of the field, in scanning order.
@@ -18,14 +20,20 @@ double pointLat(const GribField& f, long k);
 void fillPattern(GribField& f, double base = 200);
 
 QByteArray gribMessage(const GribField& f);
+// The message, or ecCodes' sample when it is empty, with whole-number keys
+// set one after the other, as grib_set -s sets them.
+QByteArray withGribKeys(const QByteArray& message, const std::vector<std::pair<const char*, long>>& keys,
+                        const char* sample = "GRIB2");
 
 // ecCodes' own decoding of every message of a GRIB file, missing points as 9999.
 struct DecodedField {
     std::string shortName, surface;
     long level = 0;
+    double levelValue = 0;  // "level" as ecCodes gives it in double precision
     std::vector<double> lats, lons, values;
 };
-std::vector<DecodedField> decodeGribFile(const QString& path);
+// The first `messages` of them only, where given.
+std::vector<DecodedField> decodeGribFile(const QString& path, size_t messages = SIZE_MAX);
 
 bool writeBytes(const QString& path, const QByteArray& bytes);
 QByteArray gzipBytes(const QByteArray& bytes);

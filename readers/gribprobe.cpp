@@ -128,18 +128,6 @@ Scan scanMessages(const QString& fileName, probeData& groups)
     return scan;
 }
 
-// A level as the table writes it. ecCodes works a GRIB 2 surface's value out
-// by multiplying its scaled value by a power of ten no double holds (sigma
-// 0.44 reads 0.44000000000000006), and a layer's middle adds to that: the
-// value is written to the 15 digits a double holds for certain, where that
-// still reads back as the same level in single precision, as levels are told
-// apart.
-QString levelText(double value)
-{
-    const double decimal = QString::number(value, 'g', 15).toDouble();
-    return tableformat::numberText(static_cast<float>(decimal) == static_cast<float>(value) ? decimal : value);
-}
-
 // A row's levels: each message named by its exact level (model/levels.h),
 // each value once, in order of first appearance.
 QString levelList(const std::vector<prob_data>& row)
@@ -160,7 +148,7 @@ QString levelList(const std::vector<prob_data>& row)
         if (std::find(listed.begin(), listed.end(), static_cast<float>(value)) != listed.end())
             continue;
         listed.push_back(static_cast<float>(value));
-        texts << levelText(value);
+        texts << tableformat::numberText(value);
     }
     return texts.join(";");
 }

@@ -231,11 +231,12 @@ TEST_F(GribTest, ProbeAreaSpansTheFirstGrid)
         for (double lon : first.lons)
             east.push_back(std::fmod(std::fmod(lon - lon0, 360.0) + 360.0, 360.0));
         std::sort(east.begin(), east.end());
-        EXPECT_LE(east.back(), span + 1e-9);
+        // Numbers are written as tables are read: in single precision.
+        EXPECT_LE(east.back(), span + 1e-4);
         for (size_t k = 1; k < east.size(); ++k)
-            ASSERT_LE(east[k] - east[k - 1], 360 - span + 1e-9) << east[k];
-        EXPECT_EQ(area[2].toDouble(), *std::min_element(first.lats.begin(), first.lats.end()));
-        EXPECT_EQ(area[3].toDouble(), *std::max_element(first.lats.begin(), first.lats.end()));
+            ASSERT_LE(east[k] - east[k - 1], 360 - span + 1e-4) << east[k];
+        EXPECT_EQ(area[2].toFloat(), static_cast<float>(*std::min_element(first.lats.begin(), first.lats.end())));
+        EXPECT_EQ(area[3].toFloat(), static_cast<float>(*std::max_element(first.lats.begin(), first.lats.end())));
         if (c.check != Cells)
             continue;
 

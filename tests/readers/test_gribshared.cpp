@@ -2,6 +2,7 @@
 // not there).
 #include "readers/gribtest.h"
 #include "logging/fatal.h"
+#include "support/ncfile.h"
 #include "support/programdir.h"
 
 #include <QDir>
@@ -206,9 +207,43 @@ TEST(GribSharedEndToEnd, ProbeOfTheGlobalFileListsEveryVariableWithItsLevelsInFi
     EXPECT_EQ(parser.find("t_Tropopause_")->newFactorName, "t_tropopause");
     EXPECT_EQ(std::vector<float>(parser.m_area, parser.m_area + 4), std::vector<float>({0, -90, 357.5, 90}));
 
-    // The file converts with its own table: no two rows write one variable.
+    // The file converts with its own table, each of its fields in a slot
+    // of its own with ecCodes' values.
     r = program.run({"-i", copy, "-o", program.file("gfs.nc"), "-s", copy + ".csv"});
-    EXPECT_FALSE(r.out.contains("err over write")) << r.err.toStdString();
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("343 messages or records: 343 kept, 0 skipped; 125 variables written"))
+        << r.err.toStdString();
+    NcFile nc(program.file("gfs.nc"));
+    const size_t cells = 144 * 73;
+    std::map<std::string, std::vector<bool>> taken;  // by variable, its used
+    size_t fields = 0;
+    for (const DecodedField& d : decodeGribFile(path)) {
+        const CSV_FILE* row = nullptr;
+        for (const auto& [key, candidate] : parser.m_ocsv)
+            if (candidate.nameOfFirstFixedSurface == d.surface &&
+                (candidate.oldFactorName == d.shortName || (d.shortName == "unknown" && candidate.oldDesc == "unknown")))
+                row = &candidate;
+        ASSERT_NE(row, nullptr) << d.shortName << " " << d.surface;
+        const std::vector<float> values = nc.floats(row->newFactorName);
+        ASSERT_EQ(values.size() % cells, 0u) << row->newFactorName;
+        std::vector<bool>& used = taken[row->newFactorName];
+        used.resize(values.size() / cells);
+        bool found = false;
+        for (size_t slot = 0; slot < used.size() && !found; ++slot) {
+            bool same = !used[slot];
+            for (size_t k = 0; same && k < d.values.size(); ++k) {
+                const size_t i = size_t(std::lround(d.lons[k] / 2.5)), j = size_t(std::lround((d.lats[k] + 90) / 2.5));
+                same = values[slot * cells + j * 144 + i] == static_cast<float>(d.values[k]);
+            }
+            if (same)
+                used[slot] = found = true;
+        }
+        EXPECT_TRUE(found) << d.shortName << " " << d.surface << " " << d.levelValue;
+        ++fields;
+    }
+    EXPECT_EQ(fields, 343u);
+    for (const auto& [name, used] : taken)
+        EXPECT_EQ(std::count(used.begin(), used.end(), true), long(used.size())) << name;
 }
 
 namespace {

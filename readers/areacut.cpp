@@ -30,8 +30,15 @@ bool AreaGrid::define(const float* area, float dx, float dy)
     const float rows = (area[3] - area[1]) / dy + 1.0f;
     if (!(columns >= 1.0f && rows >= 1.0f && columns < 1e9f && rows < 1e9f))
         return false;
-    const long long nx = static_cast<long long>(columns);
-    const long long ny = static_cast<long long>(rows);
+    // A count that single precision leaves a hair below a whole number (15
+    // degrees by 0.15 gives 100.99999) is that number: the area's last
+    // column or row is the grid's own last one.
+    const auto count = [](float n) {
+        const long long whole = static_cast<long long>(n);
+        return static_cast<double>(n) - static_cast<double>(whole) > 1.0 - 1e-4 ? whole + 1 : whole;
+    };
+    const long long nx = count(columns);
+    const long long ny = count(rows);
     if (nx * ny > kMaxAreaCells)
         return false;
     m_lon0 = area[0];

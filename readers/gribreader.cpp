@@ -299,16 +299,18 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
         // A concept key, read only for kept messages: "unknown" when it has
         // none.
         r.record.prop_standardName = gribkeys::optionalText(h, "cfName");
+        long westward = 0;
+        grib_get_long(h, "iScansNegatively", &westward);
         if (regular) {
             cutToArea(
-                r, nx, regular->lons.front(), regular->lons.back(), points, fileName,
+                r, nx, regular->lons.front(), regular->lons.back(), westward != 0, points, fileName,
                 [&](const AreaGrid& area, std::vector<double>& out) {
                     return m_grids.place(h, *regular, area, fileName, work.values, out);
                 },
                 [&] { return extentOf(regular->lons, regular->lats); });
         } else {
             cutToArea(
-                r, nx, work.lons.front(), work.lons.back(), points, fileName,
+                r, nx, work.lons.front(), work.lons.back(), westward != 0, points, fileName,
                 [&](const AreaGrid& area, std::vector<double>& out) {
                     return area.place(work.lons, work.lats, work.values, out);
                 },
@@ -423,12 +425,18 @@ bool gribReader::decodeValues(grib_handle* h, const QString& fileName, long poin
     return true;
 }
 
-void gribReader::cutToArea(Reading& r, long nx, double firstLon, double lastLon, long points,
+void gribReader::cutToArea(Reading& r, long nx, double firstLon, double lastLon, bool westward, long points,
                            const QString& fileName, const Placement& place,
                            const std::function<std::string()>& extent)
 {
-    const float dx =
-        nx >= 2 && nx <= points ? static_cast<float>((lastLon - firstLon) / static_cast<double>(nx - 1)) : 0.0f;
+    // A grid across the antimeridian may give its last longitude in the
+    // other convention (170 to -170 scanned eastward spans 20 degrees).
+    double span = lastLon - firstLon;
+    if (!westward && span < 0)
+        span += 360.0;
+    else if (westward && span > 0)
+        span -= 360.0;
+    const float dx = nx >= 2 && nx <= points ? static_cast<float>(span / static_cast<double>(nx - 1)) : 0.0f;
     // A grid scanned westward has a negative step; its cells are the same.
     const float step = std::fabs(dx);
     AreaGrid area;

@@ -105,7 +105,8 @@ private:
     // and tells how many points landed there. Refused when the message
     // cannot be placed on the area, skipped when none of its points lands.
     using Placement = std::function<size_t(const AreaGrid& area, std::vector<double>& out)>;
-    void cutToArea(Reading& reading, long nx, double firstLon, double lastLon, long points, const QString& fileName,
+    void cutToArea(Reading& reading, long nx, double firstLon, double lastLon, bool westward, long points,
+                   const QString& fileName,
                    const Placement& place, const std::function<std::string()>& extent);
     // Marks the reading skipped for `reason`, with the line said at the first
     // of its kind.

@@ -198,7 +198,7 @@ TEST_F(GribTest, ProbeAreaSpansTheFirstGrid)
         {"across the antimeridian, signed",
          file("a1.grib",
               withGribKeys(grid(1, 170, 30, 21, 1, false, false), {{"longitudeOfLastGridPointInDegrees", -170}})),
-         "170,-170,28,30", Points},
+         "170,-170,28,30", Cells},
         {"polar stereographic", file("p.grib", withGribKeys({}, {}, "polar_stereographic_pl_grib2")), "", Points},
         {"lambert", sharedFile("lambert_grid.grib"), "", Points},
         {"global", sharedFile("gfs.t12z.pgrbf120.2p5deg.grib2"), "0,357.5,-90,90", Cells},
@@ -245,7 +245,10 @@ TEST_F(GribTest, ProbeAreaSpansTheFirstGrid)
         ::testing::internal::CaptureStdout();
         EXPECT_TRUE(r.readFile(c.path));
         ::testing::internal::GetCapturedStdout();
-        const p_data& rec = r.m_cache[0].at(first.shortName + "_" + first.surface + "_").front();
+        // Its key's level type is that of GRIB 1 messages, empty for GRIB 2.
+        const auto entry = r.m_cache[0].lower_bound(first.shortName + "_" + first.surface + "_");
+        ASSERT_NE(entry, r.m_cache[0].end());
+        const p_data& rec = entry->second.front();
         ASSERT_EQ(rec.lon.size(), std::set<double>(first.lons.begin(), first.lons.end()).size());
         ASSERT_EQ(rec.lat.size(), std::set<double>(first.lats.begin(), first.lats.end()).size());
         auto cell = [](const std::vector<double>& axis, double v) {

@@ -505,6 +505,17 @@ TEST(GribAreaCut, GridSizesAndNearestCells)
     EXPECT_EQ(out[192 * 229 + 228], 4);  // 137.2 rounds to column 229, outside: dropped
     EXPECT_FLOAT_EQ(static_cast<float>(outLon[228]), 137.0f);
 
+    // Counts single precision leaves a hair below a whole number keep the
+    // grid's last column and row: 15 degrees by 0.15, 9 by 0.09, 30 by 0.3.
+    for (const float step : {0.15f, 0.09f, 0.3f, 0.36f}) {
+        const float span = std::round(100 * step) / 1.0f;
+        const float grid[4] = {100, 10, 100 + span, 10 + span};
+        AreaGrid g;
+        ASSERT_TRUE(g.define(grid, step, step)) << step;
+        EXPECT_EQ(g.columns(), 101) << step;
+        EXPECT_EQ(g.rows(), 101) << step;
+    }
+
     // Areas that give no grid, or an absurd one, are refused without allocating.
     const float reversed[4] = {80, 60, 137, 12};
     EXPECT_FALSE(gribReader::dataConvert(lon, lat, values, outLon, outLat, out, reversed, 0.25f, 0.25f, -1));

@@ -256,22 +256,6 @@ int CsvFileParser::load(const QString& path)
     return 0;
 }
 
-namespace {
-
-// A level list's values, for telling whether two rows give one variable the
-// same levels whatever the spelling of their numbers.
-std::vector<float> levelValues(const std::string& levels)
-{
-    std::vector<float> values;
-    if (levels.empty())
-        return values;
-    for (const QString& part : QString::fromStdString(levels).split(';', Qt::KeepEmptyParts))
-        values.push_back(part.toFloat());
-    return values;
-}
-
-}  // namespace
-
 void CsvFileParser::addRow(CSV_FILE row, const QString& path)
 {
     std::string inKey = variableKeyOf(row.oldFactorName, row);
@@ -294,7 +278,7 @@ void CsvFileParser::addRow(CSV_FILE row, const QString& path)
     if (row.writeSw != 0 && row.isfigure == 0) {
         for (const auto& [key, other] : m_ocsv) {
             if (other.newFactorName != row.newFactorName || other.writeSw == 0 || other.isfigure != 0 || key == inKey ||
-                levelValues(other.levels) == levelValues(row.levels))
+                tableformat::levelNumbers(other.levels) == tableformat::levelNumbers(row.levels))
                 continue;
             throw FatalError(255,
                              QString("table %1: lines %2 and %3 both write %4, with the level lists \"%5\" and "

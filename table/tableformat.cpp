@@ -92,4 +92,14 @@ QString numberText(double value)
     return QString::fromLatin1(text, static_cast<int>(r.ptr - text));
 }
 
+std::vector<float> levelNumbers(const std::string& levels)
+{
+    std::vector<float> values;
+    if (levels.empty())
+        return values;
+    for (const QString& part : QString::fromStdString(levels).split(';', Qt::KeepEmptyParts))
+        values.push_back(part.toFloat());
+    return values;
+}
+
 }  // namespace tableformat

@@ -5,6 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <string>
+#include <vector>
+
 class QTextStream;
 
 namespace tableformat {
@@ -29,6 +32,10 @@ QString columnName(int column);
 // back as the same single-precision number, as tables are read ("0.44" for
 // ecCodes' 0.44000000000000006, "500", "2147485.6").
 QString numberText(double value);
+
+// The numbers of a level list as the level axes hold them: each part
+// between ";" in single precision, an empty one 0; none for an empty list.
+std::vector<float> levelNumbers(const std::string& levels);
 
 // Writes the eight header lines, each ending in "\n". `areaHeaderTail` is the
 // run of empty fields after the area titles (",,,," or ",,,,,,,,,,,,,").

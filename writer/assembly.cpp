@@ -33,16 +33,6 @@ void logError(const QString& m, int line)
     QLogger::getInstance()->printError(m, __FILE_NAME__, "nclWriter", line);
 }
 
-std::vector<float> listedLevels(const std::string& levels)
-{
-    std::vector<float> values;
-    if (levels.empty())
-        return values;
-    for (const QString& part : QString::fromStdString(levels).split(';', Qt::KeepEmptyParts))
-        values.push_back(part.toFloat());
-    return values;
-}
-
 QString levelText(const ExactLevel& level)
 {
     QString text = tableformat::numberText(level.first);
@@ -95,7 +85,7 @@ int nclWriter::containLevel(std::string levelstr, const std::vector<float>& boun
             return id;
     NC_LEVELS axis;
     axis.longstr = levelstr;
-    axis.levels = listedLevels(levelstr);
+    axis.levels = tableformat::levelNumbers(levelstr);
     axis.bounds = bounds;
     const int id = static_cast<int>(m_levels.size());
     m_levels.emplace(id, std::move(axis));
@@ -202,7 +192,7 @@ void nclWriter::assembleMember(const CachedData& in_data, NC_DATA& nc_data)
         if (std::find(m_firstUse.begin(), m_firstUse.end(), row->newFactorName) == m_firstUse.end()) {
             m_firstUse.push_back(row->newFactorName);
             plan.levels = row->levels;
-            plan.listed = listedLevels(row->levels);
+            plan.listed = tableformat::levelNumbers(row->levels);
             plan.slotLevels.assign(std::max<size_t>(plan.listed.size(), 1), ExactLevel());
         }
         if (assembleVariable(*row, fields, nc_data, slots[row->newFactorName]))

@@ -11,18 +11,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-// A file of the shared data folder; empty when it is not there.
-inline QString sharedFile(const char* name)
-{
-    const QString path = QString(KELVANE_SHARED_GRIB) + "/" + name;
-    return QFile::exists(path) ? path : QString();
-}
-
-#define NEED_SHARED(var, name)                                      \
-    const QString var = sharedFile(name);                           \
-    if (var.isEmpty())                                              \
-        GTEST_SKIP() << name << " is not in the shared data folder"
-
 class GribTest : public ::testing::Test {
 protected:
     void SetUp() override

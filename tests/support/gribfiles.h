@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 
 #include "scripts/gribsample.h"
@@ -38,3 +39,15 @@ std::vector<DecodedField> decodeGribFile(const QString& path, size_t messages = 
 bool writeBytes(const QString& path, const QByteArray& bytes);
 QByteArray gzipBytes(const QByteArray& bytes);
 QByteArray bzip2Bytes(const QByteArray& bytes);
+
+// A file of the shared data folder; empty when it is not there.
+inline QString sharedFile(const char* name)
+{
+    const QString path = QString(KELVANE_SHARED_GRIB) + "/" + name;
+    return QFile::exists(path) ? path : QString();
+}
+
+#define NEED_SHARED(var, name)                                      \
+    const QString var = sharedFile(name);                           \
+    if (var.isEmpty())                                              \
+        GTEST_SKIP() << name << " is not in the shared data folder"

@@ -30,6 +30,16 @@ protected:
     CsvFileParser m_parser;
 };
 
+// A row with its output name, level list and derived switch.
+QString levelsRow(const QString& name, const QString& surface, const QString& out, const QString& levels,
+                  const QString& derived = "0")
+{
+    QStringList f = variableRow(name, surface, "", out).split(',');
+    f[7] = derived;
+    f[14] = levels;
+    return f.join(',');
+}
+
 }  // namespace
 
 TEST_F(ParserTest, SettingsAndAreaRows)
@@ -222,11 +232,56 @@ TEST_F(ParserTest, RejectedTablesEndWithStatus255)
         {"5OO", withCell(14, "850; 5OO"), "line 9, column 15 .output levels.: \"5OO\" is not a number"},
         {"many", withCell(15, "many"), "line 9, column 16 .deflate level.: \"many\" is not a number"},
         {"1.5", withCell(16, "1.5"), "line 9, column 17 .write switch.: \"1.5\" is not a whole number"},
+        // Two input keys writing one name on other level lists.
+        {"one name, two level lists",
+         tableText(kSettings, kArea,
+                   {levelsRow("t", "Isobaric surface", "t", "500;850"), levelsRow("t", "Tropopause", "t", "")}),
+         "lines 9 and 10 both write t, with the level lists \"500;850\" and \"\""},
     };
     for (const Case& c : cases) {
         const QString path = writeTable(c.text);
         EXPECT_TRUE(endsRun([&] { m_parser.load(path); }, 255, c.message)) << c.what;
     }
+}
+
+TEST_F(ParserTest, FurtherRowsOfAnInputKeyGetKeysOfTheirOwn)
+{
+    ASSERT_EQ(load(tableText(kSettings, kArea,
+                             {levelsRow("t", "Isobaric surface", "t", "500;850"),
+                              levelsRow("t", "Isobaric surface", "TMP", "850"),
+                              levelsRow("t", "Isobaric surface", "t", "700"),
+                              // Other keys may share a name over one list, however spelled.
+                              levelsRow("tt", "Isobaric surface", "t", "500.0; 850"),
+                              levelsRow("dpt", "", "TD", "850"), levelsRow("td", "", "TD", "500", "1")})),
+              0);
+    EXPECT_EQ(m_parser.find("t_Isobaric surface_")->newFactorName, "t");
+    EXPECT_EQ(m_parser.find("t_Isobaric surface_")->levels, "500;850");
+    const CSV_FILE* tmp = m_parser.find("t as TMP_Isobaric surface_");
+    ASSERT_NE(tmp, nullptr);
+    EXPECT_EQ(tmp->storeName, "t as TMP");
+    EXPECT_EQ(m_parser.findfr("TMP_Isobaric surface_")->storeName, "t as TMP");
+    EXPECT_EQ(m_parser.sharedInputKeys(),
+              (std::map<std::string, std::string>{{"t as TMP_Isobaric surface_", "t_Isobaric surface_"}}));
+
+    // Each further row gets its copy of the key's fields, in every member.
+    std::vector<CachedData> store(kMemberSlots);
+    for (int64_t member : {0, 3}) {
+        p_data f;
+        f.factorShortName = "t";
+        f.nameOfFirstFixedSurface = "Isobaric surface";
+        f.level = 850;
+        f.perturbationNumber = member;
+        f.data = {1, 2};
+        insertRecord(f, store.data());
+    }
+    m_parser.copySharedInputs(store.data());
+    for (int member : {0, 3}) {
+        const std::vector<p_data>& copies = store[member].at("t as TMP_Isobaric surface_");
+        ASSERT_EQ(copies.size(), 1u);
+        EXPECT_EQ(variableKey(copies.front()), "t as TMP_Isobaric surface_");
+        EXPECT_EQ(copies.front().data, std::vector<double>({1, 2}));
+    }
+    EXPECT_EQ(store[1].size(), 0u);
 }
 
 TEST(ParserEndToEnd, TooNewTableEndsTheRunOnStandardError)

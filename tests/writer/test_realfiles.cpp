@@ -18,17 +18,6 @@ namespace {
 
 const char* const kGfs = "gfs.t12z.pgrbf120.2p5deg.grib2";
 
-QString shared(const char* name)
-{
-    const QString path = QString(KELVANE_SHARED_GRIB) + "/" + name;
-    return QFile::exists(path) ? path : QString();
-}
-
-#define NEED_SHARED(var, name)   \
-    const QString var = shared(name); \
-    if (var.isEmpty())           \
-    GTEST_SKIP() << name << " is not in the shared data folder"
-
 // One of ecCodes' tools (grib_copy, grib_set) on files of the test.
 bool gribTool(const QString& tool, const QStringList& arguments)
 {

@@ -10,6 +10,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QSet>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -296,4 +297,38 @@ TEST(RealFiles, LayersAndFractionalLevelsKeepTheirOwnSlotsAndBounds)
         for (size_t slot = 0; slot < 4; ++slot)
             EXPECT_EQ(t[slot * 144 * 73 + 72 * 144], static_cast<float>(decoded[slot].values[0])) << slot;
     }
+}
+
+TEST(RealFiles, AGribOneCopyGetsARowPerLevelTypeAndConverts)
+{
+    NEED_SHARED(gfs, kGfs);
+    Program p;
+    const QString t = p.dir.file("t.grib2"), simple = p.dir.file("simple.grib2"), one = p.dir.file("t.grib1");
+    ASSERT_TRUE(gribTool("grib_copy", {"-w", "shortName=t", gfs, t}));
+    ASSERT_TRUE(gribTool("grib_set", {"-r", "-s", "packingType=grid_simple", t, simple}));
+    // ecCodes cannot write some of them in edition 1; the copy holds the others.
+    gribTool("grib_set", {"-s", "edition=1", simple, one});
+    const std::vector<DecodedField> decoded = decodeGribFile(one);
+    ASSERT_GT(decoded.size(), 30u);
+    ASSERT_EQ(p.dir.run({"-p", one}).exitCode, 0);
+    QStringList rows = QString::fromUtf8(readAll(one + ".csv")).split('\n', Qt::SkipEmptyParts).mid(8);
+    QStringList types, names;
+    for (const QString& r : rows) {
+        const QStringList f = r.split(',');
+        types << f[3];
+        names << f[9];
+        // Each level once.
+        const QStringList levels = f[14].split(';');
+        EXPECT_EQ(levels.size(), QSet<QString>(levels.begin(), levels.end()).size()) << r.toStdString();
+    }
+    EXPECT_EQ(types.size(), QSet<QString>(types.begin(), types.end()).size()) << types.join(" ").toStdString();
+    EXPECT_EQ(names.size(), QSet<QString>(names.begin(), names.end()).size()) << names.join(" ").toStdString();
+    EXPECT_TRUE(types.contains("pl") && types.contains("sfc") && types.contains("7")) << types.join(" ").toStdString();
+    // The copy converts with its table; what the edition's integer levels
+    // made equal is said, not lost without a word.
+    const RunResult r = p.dir.run({"-i", one, "-o", p.out, "-s", one + ".csv"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QString("%1 messages or records: ").arg(decoded.size()))) << r.err.toStdString();
+    NcFile nc(p.out);
+    EXPECT_EQ(nc.floats("t_isobaricInhPa").size(), 26u * 144 * 73);
 }

@@ -109,22 +109,10 @@ private:
     double m_high = -std::numeric_limits<double>::infinity();
 };
 
-// Whether ecCodes may be asked to step through the grid's points: it aborts
-// on a reduced grid with a row of no points, and steps past its arrays
-// through a grid of no rows or columns.
-bool coordinatesSafe(grib_handle* h, long maxPoints)
-{
-    long points = 0;
-    if (gribkeys::hasEmptyReducedRow(h) || grib_get_long(h, "numberOfPoints", &points) != 0 || points < 1 ||
-        points > maxPoints)
-        return false;
-    const long rows = gribkeys::gridDimension(h, "Nj"), columns = gribkeys::gridDimension(h, "Ni");
-    return rows != 0 && columns != 0 && rows <= points && columns <= points;
-}
-
 bool pointBounds(grib_handle* h, long maxPoints, GridBounds& out)
 {
-    if (!coordinatesSafe(h, maxPoints))
+    long count = 0, rows = 0, columns = 0;
+    if (gribkeys::gridFault(h, maxPoints, count, rows, columns) != gribkeys::GridFault::None)
         return false;
     int err = 0;
     grib_iterator* points = grib_iterator_new(h, 0, &err);

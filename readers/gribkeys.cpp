@@ -71,6 +71,21 @@ long gridDimension(grib_handle* h, const char* key)
     return value;
 }
 
+GridFault gridFault(grib_handle* h, long maxPoints, long& points, long& rows, long& columns)
+{
+    if (hasEmptyReducedRow(h))
+        return GridFault::EmptyReducedRow;
+    if (grib_get_long(h, "numberOfPoints", &points) != 0)
+        return GridFault::NoPointCount;
+    if (points < 1 || points > maxPoints)
+        return GridFault::PointCount;
+    rows = gridDimension(h, "Nj");
+    columns = gridDimension(h, "Ni");
+    if (rows == 0 || columns == 0 || rows > points || columns > points)
+        return GridFault::Dimensions;
+    return GridFault::None;
+}
+
 void trimTrailingBlanks(std::string& text)
 {
     const size_t last = text.find_last_not_of(' ');

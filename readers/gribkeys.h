@@ -38,4 +38,14 @@ void trimTrailingBlanks(std::string& text);
 // circle by each row's count when it counts the points, and aborts on zero.
 bool hasEmptyReducedRow(grib_handle* h);
 
+// What keeps ecCodes from being asked for a grid's points, checked in this
+// order: it aborts on a reduced grid with a row of no points; a message
+// without a number of points has no grid it can give; it is asked for no
+// points or more than `maxPoints`; and it sizes its coordinate arrays by the
+// grid's rows and columns before it compares them with the number of
+// points, stepping through a grid of no rows or columns past its arrays.
+// The counts read are left in `points`, `rows` and `columns`.
+enum class GridFault { None, EmptyReducedRow, NoPointCount, PointCount, Dimensions };
+GridFault gridFault(grib_handle* h, long maxPoints, long& points, long& rows, long& columns);
+
 }  // namespace gribkeys

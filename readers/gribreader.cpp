@@ -369,40 +369,32 @@ gribReader::Decoding gribReader::checkDecoding(grib_handle* h, const QString& fi
 {
     gribkeys::trimTrailingBlanks(shortName);
     const QString qShortName = QString::fromStdString(shortName);
-    if (gribkeys::hasEmptyReducedRow(h)) {
-        said.push_back({Said::Kind::Problem,
-                        QString("[READGIRB] %1 in %2 has a reduced grid with a row of no points; the message is "
-                                "skipped")
-                            .arg(qShortName, fileName),
-                        KV_HERE});
-        return Decoding::Refused;
-    }
-    if (grib_get_long(h, "numberOfPoints", &points) != 0) {
+    long rows = 0, columns = 0;
+    QString problem;
+    switch (gribkeys::gridFault(h, kMaxPoints, points, rows, columns)) {
+    case gribkeys::GridFault::None:
+        return Decoding::Possible;
+    case gribkeys::GridFault::NoPointCount:
         said.push_back({Said::Kind::Trace, "lalal", KV_HERE});
         return Decoding::Skipped;
+    case gribkeys::GridFault::EmptyReducedRow:
+        problem = QString("[READGIRB] %1 in %2 has a reduced grid with a row of no points; the message is skipped")
+                      .arg(qShortName, fileName);
+        break;
+    case gribkeys::GridFault::PointCount:
+        problem =
+            QString("[READGIRB] %1 in %2 has %3 points; the message is skipped").arg(qShortName, fileName).arg(points);
+        break;
+    case gribkeys::GridFault::Dimensions:
+        problem = QString("[READGIRB] %1 in %2 has a grid of %3 x %4 but %5 points; the message is skipped")
+                      .arg(qShortName, fileName)
+                      .arg(columns)
+                      .arg(rows)
+                      .arg(points);
+        break;
     }
-    if (points < 1 || points > kMaxPoints) {
-        said.push_back(
-            {Said::Kind::Problem,
-             QString("[READGIRB] %1 in %2 has %3 points; the message is skipped").arg(qShortName, fileName).arg(points),
-             KV_HERE});
-        return Decoding::Refused;
-    }
-    // ecCodes sizes its coordinate arrays by the grid's rows and columns
-    // before it compares them with the number of points, and steps through
-    // a grid of no rows or columns past its arrays.
-    const long rows = gribkeys::gridDimension(h, "Nj"), columns = gribkeys::gridDimension(h, "Ni");
-    if (rows == 0 || columns == 0 || rows > points || columns > points) {
-        said.push_back({Said::Kind::Problem,
-                        QString("[READGIRB] %1 in %2 has a grid of %3 x %4 but %5 points; the message is skipped")
-                            .arg(qShortName, fileName)
-                            .arg(columns)
-                            .arg(rows)
-                            .arg(points),
-                        KV_HERE});
-        return Decoding::Refused;
-    }
-    return Decoding::Possible;
+    said.push_back({Said::Kind::Problem, problem, KV_HERE});
+    return Decoding::Refused;
 }
 
 bool gribReader::decodeValues(grib_handle* h, const QString& fileName, long points, Work& work)

@@ -54,13 +54,8 @@ void RunReport::placed(const std::set<uint64_t>& origins, const std::map<uint64_
     m_planned = true;
     m_placed = origins.size();
     m_dropped.clear();
-    for (const auto& [origin, reason] : dropped) {
-        auto it = std::find_if(m_dropped.begin(), m_dropped.end(), [&](const auto& d) { return d.first == reason; });
-        if (it == m_dropped.end())
-            m_dropped.emplace_back(reason, 1);
-        else
-            ++it->second;
-    }
+    for (const auto& drop : dropped)
+        countReason(m_dropped, drop.second);
 }
 
 uint64_t RunReport::kept() const
@@ -115,15 +110,10 @@ QString RunReport::summary(size_t variables, size_t derivations, const QString& 
 {
     uint64_t read = 0, missing = 0, units = 0, filed = 0;
     // Why units were skipped, counted, in the order the reasons were met.
-    std::vector<std::pair<std::string, uint64_t>> reasons;
-    auto add = [&](const std::string& reason, uint64_t n) {
-        if (n == 0)
-            return;
-        auto it = std::find_if(reasons.begin(), reasons.end(), [&](const auto& r) { return r.first == reason; });
-        if (it == reasons.end())
-            reasons.emplace_back(reason, n);
-        else
-            it->second += n;
+    ReasonCounts reasons;
+    auto add = [&reasons](const std::string& reason, uint64_t n) {
+        if (n > 0)
+            countReason(reasons, reason, n);
     };
     uint64_t readerSkipped = 0;
     for (const Input& input : m_inputs) {

@@ -61,7 +61,7 @@ private:
         uint64_t kept = 0;
         uint64_t firstOrigin = 0;
         std::vector<std::string> keys;
-        std::vector<std::pair<std::string, uint64_t>> skips;
+        ReasonCounts skips;
         std::string missedGrid;
     };
     std::vector<Input> m_inputs;
@@ -71,7 +71,7 @@ private:
     // others kept under a row do not.
     bool m_planned = false;
     uint64_t m_placed = 0;
-    std::vector<std::pair<std::string, uint64_t>> m_dropped;
+    ReasonCounts m_dropped;
 };
 
 // Fields of the store (every member) whose key has a row in the table.

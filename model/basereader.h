@@ -12,6 +12,21 @@
 #include <utility>
 #include <vector>
 
+// Reasons and how often each was met, in order of first occurrence.
+using ReasonCounts = std::vector<std::pair<std::string, uint64_t>>;
+
+// Counts `n` more of `reason`; true when it is met for the first time.
+inline bool countReason(ReasonCounts& counts, const std::string& reason, uint64_t n = 1)
+{
+    for (auto& known : counts)
+        if (known.first == reason) {
+            known.second += n;
+            return false;
+        }
+    counts.emplace_back(reason, n);
+    return true;
+}
+
 // What the inputs of a run offered: the messages or records met and the
 // first distinct variable keys among them, so that a run that keeps nothing
 // can say what it was given.
@@ -25,7 +40,7 @@ struct InputTally {
     uint64_t firstOrigin = 1;
     // Messages or records skipped while reading, by reason, in order of
     // first occurrence (those without a table row are not among them).
-    std::vector<std::pair<std::string, uint64_t>> skips;
+    ReasonCounts skips;
     // The extent of the grid of the first message that missed the table's
     // area, for saying why nothing was kept ("0..357.5 E, -90..90 N").
     std::string missedGrid;
@@ -40,16 +55,7 @@ struct InputTally {
     uint64_t lastOrigin() const { return firstOrigin + units - 1; }
     // A message or record skipped for `reason`; true for the first of that
     // reason in this input.
-    bool skipped(const std::string& reason)
-    {
-        for (auto& [known, count] : skips)
-            if (known == reason) {
-                ++count;
-                return false;
-            }
-        skips.emplace_back(reason, 1);
-        return true;
-    }
+    bool skipped(const std::string& reason) { return countReason(skips, reason); }
     // Notes a key among the first few distinct ones, without counting.
     void offered(const std::string& key)
     {

@@ -41,16 +41,6 @@ QString levelText(const ExactLevel& level)
     return text;
 }
 
-void count(std::vector<std::pair<std::string, size_t>>& counts, const std::string& what)
-{
-    for (auto& [known, n] : counts)
-        if (known == what) {
-            ++n;
-            return;
-        }
-    counts.emplace_back(what, 1);
-}
-
 bool sameBounds(const std::vector<float>& a, const std::vector<float>& b)
 {
     return a.size() == b.size() &&
@@ -390,7 +380,7 @@ void nclWriter::copyIntoSlot(NC_STRUCT& rec, const p_data& f, size_t slot, const
 
 void nclWriter::drop(VariablePlan& plan, const p_data& f, const std::string& why)
 {
-    count(plan.dropReasons, why);
+    countReason(plan.dropReasons, why);
     if (f.origin != 0)
         m_dropped.emplace(f.origin, why);
 }

@@ -3,6 +3,7 @@
 // coordinate axes per distinct grid.
 #pragma once
 
+#include "model/basereader.h"
 #include "model/levels.h"
 #include "model/pdata.h"
 #include "writer/ncstruct.h"
@@ -95,7 +96,7 @@ private:
         bool byMiddle = false;       // layers named by their middles
         std::vector<ExactLevel> slotLevels;  // the level placed in each slot; NaN for none
         bool placed = false;
-        std::vector<std::pair<std::string, size_t>> dropReasons;  // why fields were left out, counted
+        ReasonCounts dropReasons;  // why fields were left out, counted
     };
 
     size_t m_planned = 0;

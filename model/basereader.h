@@ -45,11 +45,14 @@ struct InputTally {
     // area, for saying why nothing was kept ("0..357.5 E, -90..90 N").
     std::string missedGrid;
 
-    // `count` messages or records of the given key.
-    void met(const std::string& key, uint64_t count = 1)
+    // `count` messages or records of the given key; returns the origin of
+    // the first of them.
+    uint64_t met(const std::string& key, uint64_t count = 1)
     {
+        const uint64_t first = firstOrigin + units;
         units += count;
         offered(key);
+        return first;
     }
     // The origin of the unit met last.
     uint64_t lastOrigin() const { return firstOrigin + units - 1; }
@@ -66,6 +69,9 @@ struct InputTally {
 
 class baseReader {
 public:
+    // The reason counted for a field whose member number the store cannot hold.
+    static constexpr const char* kMemberOutside = "member number outside 0 to 99";
+
     // Reads one input file and adds its fields to m_cache.
     virtual bool readFile(QString fileName) = 0;
     // Examines an input file and writes a conversion table for it.
@@ -83,14 +89,16 @@ protected:
     bool insert(p_data record)
     {
         m_tally.met(variableKey(record));
+        return file(std::move(record));
+    }
+    // Files the record of the unit met last, as its origin; one whose member
+    // the store cannot hold is counted as skipped.
+    bool file(p_data record)
+    {
         record.origin = m_tally.lastOrigin();
         if (insertRecord(std::move(record), m_cache))
             return true;
         m_tally.skipped(kMemberOutside);
         return false;
     }
-
-public:
-    // The reason counted for a field whose member number the store cannot hold.
-    static constexpr const char* kMemberOutside = "member number outside 0 to 99";
 };

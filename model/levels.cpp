@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
-ExactLevel exactLevelOf(const p_data& field)
+ExactLevel exactLevelOf(double value, double bottom, int32_t level)
 {
-    ExactLevel level;
-    level.first = std::isfinite(field.levelValue) ? field.levelValue : static_cast<double>(field.level);
-    level.second = field.levelBottom;
-    return level;
+    ExactLevel exact;
+    exact.first = std::isfinite(value) ? value : static_cast<double>(level);
+    exact.second = bottom;
+    return exact;
 }
 
 bool layersNamedByMiddle(const std::vector<ExactLevel>& levels)

@@ -32,9 +32,14 @@ struct ExactLevel {
     bool operator!=(const ExactLevel& o) const { return !(*this == o); }
 };
 
-// The field's exact level: its own where a reader gave one, its integer
-// level otherwise.
-ExactLevel exactLevelOf(const p_data& field);
+// The exact level of a field (or a probed message) whose reader gave
+// `value` and `bottom` (NaN for none) and the integer `level`: its own value
+// where there is one, its integer level otherwise.
+ExactLevel exactLevelOf(double value, double bottom, int32_t level);
+inline ExactLevel exactLevelOf(const p_data& field)
+{
+    return exactLevelOf(field.levelValue, field.levelBottom, field.level);
+}
 
 // Whether the layers among `levels` are named by their middles: two of them
 // share their first surface and differ in the second.

@@ -135,22 +135,22 @@ GribHandle GribMessages::next(QString* skipped)
     }
 }
 
-uint64_t GribMessages::readAt(uint64_t offset, unsigned char* buffer, size_t n)
+GribByteReader GribMessages::byteReader()
 {
     if (m_source != FromFile)
-        return held(offset, buffer, n);
-    const ssize_t got = pread(fileno(m_file), buffer, n, static_cast<off_t>(offset));
-    return got > 0 ? static_cast<size_t>(got) : 0;
+        return [this](uint64_t offset, unsigned char* buffer, size_t n) { return held(offset, buffer, n); };
+    const int fd = fileno(m_file);
+    return [fd](uint64_t offset, unsigned char* buffer, size_t n) -> size_t {
+        const ssize_t got = pread(fd, buffer, n, static_cast<off_t>(offset));
+        return got > 0 ? static_cast<size_t>(got) : 0;
+    };
 }
 
 bool GribMessages::passOverGridless(uint64_t from, QString& reason)
 {
-    const GribByteReader read = [this](uint64_t offset, unsigned char* buffer, size_t n) {
-        return static_cast<size_t>(readAt(offset, buffer, n));
-    };
     int grid = 0;
     uint64_t end = 0;
-    if (!gribOneWithoutGrid(read, from, m_source == FromFile ? m_fileSize : m_size, grid, end))
+    if (!gribOneWithoutGrid(byteReader(), from, m_source == FromFile ? m_fileSize : m_size, grid, end))
         return false;
     if (m_source == FromFile) {
         if (fseeko(m_file, static_cast<off_t>(end), SEEK_SET) != 0)
@@ -213,16 +213,10 @@ bool GribMessages::nextIsSound()
 {
     std::string fault;
     if (m_source == FromFile) {
-        const int fd = fileno(m_file);
         const off_t at = ftello(m_file);
         if (at < 0)
             return true;
-        fault = gribMessageFault(
-            [fd](uint64_t offset, unsigned char* buffer, size_t n) -> size_t {
-                const ssize_t got = pread(fd, buffer, n, static_cast<off_t>(offset));
-                return got > 0 ? static_cast<size_t>(got) : 0;
-            },
-            static_cast<uint64_t>(at), m_fileSize, 0);
+        fault = gribMessageFault(byteReader(), static_cast<uint64_t>(at), m_fileSize, 0);
     } else {
         fault = compressedFault();
     }
@@ -240,9 +234,7 @@ bool GribMessages::nextIsSound()
 // stream has ended; a message that reaches it is checked against it.
 std::string GribMessages::compressedFault()
 {
-    const GribByteReader read = [this](uint64_t offset, unsigned char* buffer, size_t n) {
-        return held(offset, buffer, n);
-    };
+    const GribByteReader read = byteReader();
     const uint64_t end = gribMessageEnd(read, m_pos, m_size);
     cover(end >= m_size ? end : end + 1);
     std::string fault;

@@ -4,6 +4,8 @@
 // checked for damage before ecCodes is given it.
 #pragma once
 
+#include "readers/gribdamage.h"
+
 #include <QString>
 
 #include <grib_api.h>
@@ -67,8 +69,8 @@ public:
 
 private:
     bool nextIsSound();
-    // Reads the bytes of the input, from the file or the held window.
-    uint64_t readAt(uint64_t offset, unsigned char* buffer, size_t n);
+    // The input's bytes for the checks: the file's, or the held window's.
+    GribByteReader byteReader();
     // After ecCodes failed on the message from `from` on: whether it is one
     // without a grid description, which is then passed over.
     bool passOverGridless(uint64_t from, QString& reason);

@@ -134,9 +134,7 @@ QString levelList(const std::vector<prob_data>& row)
 {
     std::vector<ExactLevel> levels;
     for (const prob_data& p : row) {
-        ExactLevel level;
-        level.first = std::isfinite(p.levelValue) ? p.levelValue : static_cast<double>(p.leves);
-        level.second = p.levelBottom;
+        const ExactLevel level = exactLevelOf(p.levelValue, p.levelBottom, p.leves);
         if (std::find(levels.begin(), levels.end(), level) == levels.end())
             levels.push_back(level);
     }

@@ -95,12 +95,10 @@ int readerThread()
 }
 
 // "grid template 3.32769 (ncep_32769) is not supported" and the like.
-std::string unsupportedGrid(grib_handle* h)
+std::string unsupportedGrid(grib_handle* h, long edition)
 {
     const std::string type = gribkeys::optionalText(h, "gridType");
     long number = -1;
-    long edition = 0;
-    grib_get_long(h, "editionNumber", &edition);
     QString what;
     if (edition == 2 && grib_get_long(h, "gridDefinitionTemplateNumber", &number) == 0)
         what = QString("grid template 3.%1").arg(number);
@@ -289,7 +287,7 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
         bool learnt = false;
         if (!regular) {
             if (!decodeValues(h, fileName, points, work)) {
-                const std::string why = unsupportedGrid(h);
+                const std::string why = unsupportedGrid(h, id.edition);
                 skip(r, why, QString("%1 (%2) cannot be placed: %3").arg(fileName, QString::fromStdString(r.key), QString::fromStdString(why)));
                 return r;
             }
@@ -358,9 +356,7 @@ bool gribReader::fileReading(Reading reading)
         return reading.outcome != Reading::Outcome::Refuse;
     std::fflush(stdout);
     reading.record.isFi = false;
-    reading.record.origin = m_tally.lastOrigin();
-    if (!insertRecord(std::move(reading.record), m_cache))
-        m_tally.skipped(kMemberOutside);
+    file(std::move(reading.record));
     return true;
 }
 

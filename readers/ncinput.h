@@ -113,7 +113,8 @@ void fileKeepingLevels(p_data&& field, CachedData* store);
 bool isLevelNumber(float level, const std::string& variable);
 
 // Reads the variable one level at a time and files one field per level,
-// each a copy of `base` with its level, axes and `restore(value)` as data;
+// each a copy of `base` with its level, axes and `restore(value)` as data
+// (and, where `base` comes from an input, the origin of its level's unit);
 // levels whose value is not a level number are left out. Returns why the
 // variable cannot be read (NcInput::layoutFault), with nothing filed; empty
 // once it is filed. Memory: the fields kept and one level of floats.

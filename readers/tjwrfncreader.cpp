@@ -157,7 +157,7 @@ void TjwrfNcReader::readFormNcfile(QString path, CachedData* in_data, int chs)
         const float inputFill = file.real(var, "_FillValue");
 
         // One field per level is offered.
-        m_tally.met(name + "__", std::max<size_t>(layout.levels->size(), 1));
+        const uint64_t firstOrigin = m_tally.met(name + "__", std::max<size_t>(layout.levels->size(), 1));
         const CSV_FILE* row = table->find(name + "__");
         if (!row) {
             logError(QString("[READ NC] find null pointer %1").arg(qName), __LINE__);
@@ -175,6 +175,7 @@ void TjwrfNcReader::readFormNcfile(QString path, CachedData* in_data, int chs)
         base.forecastTime = forecastHour;
         base.prop_fillValue = 9999.0f;
         base.perturbationNumber = chs;
+        base.origin = firstOrigin;
         base.isFi = false;
         base.readout = true;
         // Values reach the output in the input's units: the writer applies

@@ -101,7 +101,7 @@ size_t nclWriter::plan(const CachedData* in_data)
     startPlanning();
     const int last = std::clamp<int>(g_collect_number, 0, kMemberSlots - 1);
     m_members.assign(static_cast<size_t>(last) + 1, NC_DATA());
-    decideLayerNaming(in_data, last);
+    startVariables(in_data, last);
     for (int m = 0; m <= last; ++m)
         assembleMember(in_data[m], m_members[static_cast<size_t>(m)]);
     finishPlanning(last);
@@ -116,7 +116,7 @@ size_t nclWriter::plan(const CachedData* in_data)
 void nclWriter::convertGrb2Nc(const CachedData& in_data, NC_DATA& nc_data, std::string)
 {
     startPlanning();
-    decideLayerNaming(&in_data, 0);
+    startVariables(&in_data, 0);
     m_members.assign(1, NC_DATA());
     assembleMember(in_data, m_members[0]);
     finishPlanning(0);
@@ -136,18 +136,27 @@ void nclWriter::startPlanning()
     m_planned = 0;
 }
 
-// Whether the layers of each variable are named by their middles is decided
-// over all its fields, of every member and key, as the table generation
-// decides it for the messages of a file.
-void nclWriter::decideLayerNaming(const CachedData* members, int last)
+// The variables to plan, in the order they are first met (members in order,
+// keys in key order), each with the level list of the first row that names
+// it. Whether its layers are named by their middles is decided over all its
+// fields, of every member and key, as the table generation decides it for
+// the messages of a file.
+void nclWriter::startVariables(const CachedData* members, int last)
 {
     CsvFileParser* table = CsvFileParser::getInstance();
     std::map<std::string, std::vector<ExactLevel>> levels;
     for (int m = 0; m <= last; ++m)
         for (const auto& [key, fields] : members[m]) {
             const CSV_FILE* row = table->find(key);
-            if (!row || row->writeSw == 0)
+            if (!row || row->writeSw == 0 || fields.empty())
                 continue;
+            const auto [it, added] = m_vars.emplace(row->newFactorName, VariablePlan());
+            if (added) {
+                m_firstUse.push_back(row->newFactorName);
+                it->second.levels = row->levels;
+                it->second.listed = tableformat::levelNumbers(row->levels);
+                it->second.slotLevels.assign(std::max<size_t>(it->second.listed.size(), 1), ExactLevel());
+            }
             std::vector<ExactLevel>& of = levels[row->newFactorName];
             for (const p_data& f : fields)
                 of.push_back(exactLevelOf(f));
@@ -178,14 +187,7 @@ void nclWriter::assembleMember(const CachedData& in_data, NC_DATA& nc_data)
                     m_dropped.emplace(f.origin, kSwitchedOff);
             continue;
         }
-        VariablePlan& plan = m_vars[row->newFactorName];
-        if (std::find(m_firstUse.begin(), m_firstUse.end(), row->newFactorName) == m_firstUse.end()) {
-            m_firstUse.push_back(row->newFactorName);
-            plan.levels = row->levels;
-            plan.listed = tableformat::levelNumbers(row->levels);
-            plan.slotLevels.assign(std::max<size_t>(plan.listed.size(), 1), ExactLevel());
-        }
-        if (assembleVariable(*row, fields, nc_data, slots[row->newFactorName]))
+        if (assembleVariable(*row, m_vars.at(row->newFactorName), fields, nc_data, slots[row->newFactorName]))
             ++stored;
     }
     for (const auto& [name, placed] : slots)
@@ -195,10 +197,9 @@ void nclWriter::assembleMember(const CachedData& in_data, NC_DATA& nc_data)
     logInfo(QString("[WRITE NC] process var sucess num: %1").arg(stored), __LINE__);
 }
 
-bool nclWriter::assembleVariable(const CSV_FILE& row, const std::vector<p_data>& fields, NC_DATA& nc_data,
-                                 std::vector<const p_data*>& slots)
+bool nclWriter::assembleVariable(const CSV_FILE& row, VariablePlan& plan, const std::vector<p_data>& fields,
+                                 NC_DATA& nc_data, std::vector<const p_data*>& slots)
 {
-    VariablePlan& plan = m_vars[row.newFactorName];
     // The fields in level order, lowest first, fields of one level in their
     // order of arrival (the last of a slot is the one kept); the store keeps
     // its own order.

@@ -114,12 +114,12 @@ private:
 
     // Planning, step by step.
     void startPlanning();
-    void decideLayerNaming(const CachedData* members, int last);
+    void startVariables(const CachedData* members, int last);
     void assembleMember(const CachedData& in_data, NC_DATA& nc_data);
     // `slots` holds the field placed in each slot of the variable in this
     // member so far.
-    bool assembleVariable(const CSV_FILE& row, const std::vector<p_data>& fields, NC_DATA& nc_data,
-                          std::vector<const p_data*>& slots);
+    bool assembleVariable(const CSV_FILE& row, VariablePlan& plan, const std::vector<p_data>& fields,
+                          NC_DATA& nc_data, std::vector<const p_data*>& slots);
     int slotOf(const VariablePlan& plan, const p_data& f, bool anyLevel) const;
     bool fitsVariable(const NC_STRUCT& rec, const p_data& f, std::string& why) const;
     void startVariable(NC_STRUCT& rec, const CSV_FILE& row, const VariablePlan& plan, const p_data& f);

@@ -423,6 +423,7 @@ TEST(ModelFilesEndToEnd, EachTypeConvertsToNetCdf)
         const QString out = program.file(c.type + ".nc");
         const RunResult r = program.run({"-i", program.file(c.input), "-o", out, "-s", "t.csv"});
         ASSERT_EQ(r.exitCode, 0) << c.type.toStdString() << ": " << r.err.toStdString();
+        EXPECT_FALSE(r.err.contains(" 0 kept")) << c.type.toStdString() << ": " << r.err.toStdString();
         NcFile nc(out);
         ASSERT_NE(nc.variable("OUT"), nullptr) << c.type.toStdString();
         EXPECT_EQ(nc.floats("g0_lon_0").size(), c.lons) << c.type.toStdString();

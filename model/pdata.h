@@ -41,6 +41,10 @@ struct p_data {
     std::string stepRange;
     // The quantity's CF standard name ("air_temperature"); empty when it has none.
     std::string prop_standardName;
+    // The kind of the input's grid (ecCodes' gridType) where its values were
+    // put on the area's cells from their nearest points; empty where the
+    // input's grid is the area's kind (regular latitude/longitude).
+    std::string sourceGridType;
     int dataType = 0;  // netCDF type code (nc_type); 0 is NC_NAT
     int32_t datablocknum = 0;
     int32_t dimDx = 0;  // grid spacing in units of 0.125 degree

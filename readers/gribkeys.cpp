@@ -94,6 +94,10 @@ void trimTrailingBlanks(std::string& text)
 
 bool hasEmptyReducedRow(grib_handle* h)
 {
+    // Rows of no points are common on reduced latitude/longitude grids
+    // (wave models), and ecCodes steps over them there.
+    if (optionalText(h, "gridType").find("_gg") == std::string::npos)
+        return false;
     size_t rows = 0;
     if (grib_get_size(h, "pl", &rows) != 0 || rows == 0)
         return false;

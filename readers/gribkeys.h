@@ -34,8 +34,9 @@ long gridDimension(grib_handle* h, const char* key);
 // Removes trailing blanks from a key's text.
 void trimTrailingBlanks(std::string& text);
 
-// Whether a reduced grid lists a row of no points: ecCodes divides the
-// circle by each row's count when it counts the points, and aborts on zero.
+// Whether a reduced Gaussian grid lists a row of no points: ecCodes divides
+// the circle by each row's count when it counts the points, and aborts on
+// zero.
 bool hasEmptyReducedRow(grib_handle* h);
 
 // What keeps ecCodes from being asked for a grid's points, checked in this

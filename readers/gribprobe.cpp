@@ -55,11 +55,16 @@ void tableFailure(const QString& tableFile)
 QString areaRowOf(grib_handle* h, const QString& fileName)
 {
     GridBounds b;
-    if (readGridBounds(h, gribReader::kMaxPoints, b))
+    if (readGridBounds(h, gribReader::kMaxPoints, b)) {
+        // The spacing a grid placed by the nearest point would be given.
+        const std::string type = gribkeys::optionalText(h, "gridType");
+        const float step = placedByNearestPoint(type) ? areaSpacing(h, type) : 0.0f;
         return QStringList({tableformat::numberText(b.lon0), tableformat::numberText(b.lon1),
-                            tableformat::numberText(b.lat0), tableformat::numberText(b.lat1)})
+                            tableformat::numberText(b.lat0), tableformat::numberText(b.lat1),
+                            step > 0.0f ? tableformat::numberText(step) : QString()})
                    .join(",") +
-               ",,,,";
+               ",,,";
+    }
     std::fprintf(stderr, "%s: ecCodes gives no coordinates of the grid (%s) of the first message listed; the table "
                          "keeps the area %s\n",
                  fileName.toLocal8Bit().constData(), gribkeys::optionalText(h, "gridType").c_str(),

@@ -108,22 +108,21 @@ std::string unsupportedGrid(grib_handle* h, long edition)
         what = "the grid";
     if (!type.empty())
         what += QString(" (%1)").arg(QString::fromStdString(type));
-    return (what + " is not supported").toStdString();
+    return (what + " is not supported: ecCodes gives no coordinates of its points").toStdString();
 }
 
-// The longitudes and latitudes a grid spans, for saying where it lies.
-std::string extentOf(const std::vector<double>& lons, const std::vector<double>& lats)
+// The step of a regular grid from its first and last longitudes: negative
+// for a grid scanned westward, 0 when the grid has no two columns. A grid
+// across the antimeridian may give its last longitude in the other
+// convention (170 to -170 scanned eastward spans 20 degrees).
+float regularStep(long nx, double firstLon, double lastLon, bool westward, long points)
 {
-    if (lons.empty() || lats.empty())
-        return std::string();
-    const auto [lon0, lon1] = std::minmax_element(lons.begin(), lons.end());
-    const auto [lat0, lat1] = std::minmax_element(lats.begin(), lats.end());
-    return QString("longitudes %1 to %2, latitudes %3 to %4")
-        .arg(*lon0)
-        .arg(*lon1)
-        .arg(*lat0)
-        .arg(*lat1)
-        .toStdString();
+    double span = lastLon - firstLon;
+    if (!westward && span < 0)
+        span += 360.0;
+    else if (westward && span > 0)
+        span -= 360.0;
+    return nx >= 2 && nx <= points ? static_cast<float>(span / static_cast<double>(nx - 1)) : 0.0f;
 }
 
 }  // namespace
@@ -256,8 +255,6 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
             skip(r, why.toStdString(), QString("%1 (%2) has no surface to key it by: %3").arg(fileName, QString::fromStdString(id.shortName), why));
             return r;
         }
-        const long nx = gribkeys::needLong(h, "Nx", fileName);
-        gribkeys::needLong(h, "Ny", fileName);
         r.record = recordOf(id);
         readTimesAndMember(h, fileName, r.record);
         // Values (and units) are read only for messages the table keeps.
@@ -278,6 +275,16 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
         r.record.levelValue = exact.first;
         r.record.levelBottom = exact.second;
         r.record.stepRange = gribkeys::optionalText(h, "stepRange");
+        r.record.prop_units = gribkeys::needText(h, "units", fileName);
+        // A concept key, read only for kept messages: "unknown" when it has
+        // none.
+        r.record.prop_standardName = gribkeys::optionalText(h, "cfName");
+        if (placedByNearestPoint(gribkeys::optionalText(h, "gridType"))) {
+            placeByNearestPoint(r, h, fileName, points, false, work);
+            return r;
+        }
+        const long nx = gribkeys::needLong(h, "Nx", fileName);
+        gribkeys::needLong(h, "Ny", fileName);
         // A regular grid already found to match ecCodes' coordinates is
         // placed from its definition; any other grid through ecCodes'
         // coordinates, which also teach its definition.
@@ -293,22 +300,27 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
             }
             learnt = m_grids.learn(h, work.lons, work.lats) != nullptr;
         }
-        r.record.prop_units = gribkeys::needText(h, "units", fileName);
-        // A concept key, read only for kept messages: "unknown" when it has
-        // none.
-        r.record.prop_standardName = gribkeys::optionalText(h, "cfName");
         long westward = 0;
         grib_get_long(h, "iScansNegatively", &westward);
+        const std::vector<double>& lons = regular ? regular->lons : work.lons;
+        const float dx = regularStep(nx, lons.front(), lons.back(), westward != 0, points);
+        // A spacing of the table's other than the grid's own goes by the
+        // nearest point too.
+        const float given = CsvFileParser::getInstance()->m_areaStep;
+        if (given > 0.0f && std::fabs(dx) != given) {
+            placeByNearestPoint(r, h, fileName, points, !regular, work);
+            return r;
+        }
         if (regular) {
             cutToArea(
-                r, nx, regular->lons.front(), regular->lons.back(), westward != 0, points, fileName,
+                r, dx, fileName,
                 [&](const AreaGrid& area, std::vector<double>& out) {
                     return m_grids.place(h, *regular, area, fileName, work.values, out);
                 },
                 [&] { return extentOf(regular->lons, regular->lats); });
         } else {
             cutToArea(
-                r, nx, work.lons.front(), work.lons.back(), westward != 0, points, fileName,
+                r, dx, fileName,
                 [&](const AreaGrid& area, std::vector<double>& out) {
                     return area.place(work.lons, work.lats, work.values, out);
                 },
@@ -413,43 +425,80 @@ bool gribReader::decodeValues(grib_handle* h, const QString& fileName, long poin
     return true;
 }
 
-void gribReader::cutToArea(Reading& r, long nx, double firstLon, double lastLon, bool westward, long points,
-                           const QString& fileName, const Placement& place,
+void gribReader::cutToArea(Reading& r, float dx, const QString& fileName, const Placement& place,
                            const std::function<std::string()>& extent)
 {
-    // A grid across the antimeridian may give its last longitude in the
-    // other convention (170 to -170 scanned eastward spans 20 degrees).
-    double span = lastLon - firstLon;
-    if (!westward && span < 0)
-        span += 360.0;
-    else if (westward && span > 0)
-        span -= 360.0;
-    const float dx = nx >= 2 && nx <= points ? static_cast<float>(span / static_cast<double>(nx - 1)) : 0.0f;
     // A grid scanned westward has a negative step; its cells are the same.
     const float step = std::fabs(dx);
     AreaGrid area;
     if (!(step > 0.0f) || !std::isfinite(step) || !area.define(CsvFileParser::getInstance()->m_area, step, step)) {
-        r.said.push_back({Said::Kind::Problem,
-                          QString("[READGIRB] %1 in %2 cannot be placed on the table's area (step %3 degrees); "
-                                  "the message is skipped")
-                              .arg(QString::fromStdString(r.key), fileName)
-                              .arg(static_cast<double>(dx)),
-                          KV_HERE});
-        r.outcome = Reading::Outcome::Refuse;
-        r.skipReason = "an unusable grid";
+        refuseStep(r, fileName, dx);
         return;
     }
     area.start(r.record.lon, r.record.lat, r.record.data, r.record.prop_fillValue);
     // A field none of whose points falls on the area is no field.
     if (place(area, r.record.data) == 0) {
-        r.record = p_data();
-        r.outcome = Reading::Outcome::Skip;
-        r.skipReason = kOutsideArea;
-        r.gridExtent = extent();
+        skipOutside(r, extent());
         return;
     }
     r.record.dimDx = spacingCodeOf(step);
     r.outcome = Reading::Outcome::File;
+}
+
+void gribReader::placeByNearestPoint(Reading& r, grib_handle* h, const QString& fileName, long points, bool decoded,
+                                     Work& work)
+{
+    const CsvFileParser* table = CsvFileParser::getInstance();
+    const auto decode = [&] {
+        if (!decoded)
+            decoded = decodeValues(h, fileName, points, work);
+        return decoded;
+    };
+    const GribNearestGrids::Placed placed = m_nearest.placementOf(h, table->m_area, table->m_areaStep, decode, work);
+    // The coordinates of every point are needed once per grid only.
+    work.lons = std::vector<double>();
+    work.lats = std::vector<double>();
+    if (!placed.placement) {
+        const std::string why = unsupportedGrid(h, r.record.gribEdition);
+        skip(r, why, QString("%1 (%2) cannot be placed: %3").arg(fileName, QString::fromStdString(r.key), QString::fromStdString(why)));
+        return;
+    }
+    const GridPlacementByPoints& placement = *placed.placement;
+    if (placement.map.area().columns() == 0) {
+        refuseStep(r, fileName, placement.step);
+        return;
+    }
+    if (placement.map.inside() == 0) {
+        skipOutside(r, placement.extent);
+        return;
+    }
+    if (!decoded)
+        gribkeys::need(decodeValuesOnly(h, points, work.values), "decoding", "values", fileName);
+    placement.map.area().axes(r.record.lon, r.record.lat);
+    placement.map.gather(work.values, r.record.prop_fillValue, r.record.data);
+    r.record.dimDx = spacingCodeOf(placement.step);
+    r.record.sourceGridType = placement.gridType;
+    r.outcome = Reading::Outcome::File;
+}
+
+void gribReader::refuseStep(Reading& r, const QString& fileName, float dx)
+{
+    r.said.push_back({Said::Kind::Problem,
+                      QString("[READGIRB] %1 in %2 cannot be placed on the table's area (step %3 degrees); "
+                              "the message is skipped")
+                          .arg(QString::fromStdString(r.key), fileName)
+                          .arg(static_cast<double>(dx)),
+                      KV_HERE});
+    r.outcome = Reading::Outcome::Refuse;
+    r.skipReason = "an unusable grid";
+}
+
+void gribReader::skipOutside(Reading& r, const std::string& extent)
+{
+    r.record = p_data();
+    r.outcome = Reading::Outcome::Skip;
+    r.skipReason = kOutsideArea;
+    r.gridExtent = extent;
 }
 
 bool gribReader::fileProbe(QString fileName, QString tableFile)

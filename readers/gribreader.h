@@ -4,7 +4,8 @@
 
 #include "logging/fatal.h"
 #include "model/basereader.h"
-#include "readers/areacut.h"
+#include "grids/areacut.h"
+#include "readers/gribnearest.h"
 #include "readers/regulargrid.h"
 
 #include <exception>
@@ -79,11 +80,7 @@ private:
         std::exception_ptr fatal;  // ends the run, after what is said
     };
     // Working arrays of one thread, reused from message to message.
-    struct Work {
-        std::vector<double> lats;
-        std::vector<double> lons;
-        std::vector<double> values;
-    };
+    using Work = GribPoints;
 
     // Reads one message as far as its record cut to the table's area. Safe
     // on several threads at once, each with its own `work`.
@@ -100,18 +97,30 @@ private:
     // The message's values, with their coordinates, into the working arrays;
     // false when ecCodes gives no coordinates for its grid.
     bool decodeValues(grib_handle* h, const QString& fileName, long points, Work& work);
-    // Cuts the record to the table's area, its step from the first and last
-    // of the message's longitudes; `place` puts the values on the area grid
-    // and tells how many points landed there. Refused when the message
-    // cannot be placed on the area, skipped when none of its points lands.
+    // Cuts the record of a message on a regular latitude/longitude grid to
+    // the table's area with the grid's step `dx` (regularStep); `place` puts
+    // the values on the area grid and tells how many points landed there.
+    // Refused when the message cannot be placed on the area, skipped when
+    // none of its points lands.
     using Placement = std::function<size_t(const AreaGrid& area, std::vector<double>& out)>;
-    void cutToArea(Reading& reading, long nx, double firstLon, double lastLon, bool westward, long points,
-                   const QString& fileName,
-                   const Placement& place, const std::function<std::string()>& extent);
+    void cutToArea(Reading& reading, float dx, const QString& fileName, const Placement& place,
+                   const std::function<std::string()>& extent);
+    // Puts the record's cells on the table's area, each from the message's
+    // point nearest to it; `work` holds the message's coordinates and values
+    // when `decoded`.
+    void placeByNearestPoint(Reading& r, grib_handle* h, const QString& fileName, long points, bool decoded,
+                             Work& work);
+    // The reading refused: its message cannot be placed on the area with
+    // the step `dx`.
+    static void refuseStep(Reading& r, const QString& fileName, float dx);
+    // The reading skipped: none of its message's points lands on the area.
+    static void skipOutside(Reading& r, const std::string& extent);
     // Marks the reading skipped for `reason`, with the line said at the first
     // of its kind.
     static void skip(Reading& r, const std::string& reason, const QString& line);
 
     // Regular grids met in this input and whether their definitions are trusted.
     RegularGrids m_grids;
+    // Every other grid met, and where its points go on the area.
+    GribNearestGrids m_nearest;
 };

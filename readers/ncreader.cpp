@@ -158,6 +158,7 @@ void ncReader::readFormNcfile(std::string path, CachedData* in_data, int chs)
         base.prop_fillValue = file.real(var, "_FillValue");
         base.isFi = file.integer(var, "calByKVL") != 0;
         base.prop_standardName = file.optionalText(var, "standard_name");
+        base.sourceGridType = file.optionalText(var, "source_grid_type");
 
         // A variable the table no longer names is not carried over; every
         // other one is read whole, or the run ends.

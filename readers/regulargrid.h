@@ -6,7 +6,7 @@
 // out here; every other grid goes through ecCodes' coordinates.
 #pragma once
 
-#include "readers/areacut.h"
+#include "grids/areacut.h"
 
 #include <QString>
 

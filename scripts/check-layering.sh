@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # Checks that each folder of the converter includes headers only of the
-# folders it may depend on: logging, then model, then table, then readers,
-# process and writer side by side, then app on top.
+# folders it may depend on: logging, then model, then table (and grids, on
+# logging alone), then readers, process and writer side by side, then app on
+# top.
 set -euo pipefail
 root=${1:-.}
 declare -A allowed=(
   [logging]=""
   [model]="logging"
   [table]="logging model"
-  [readers]="logging model table"
+  [grids]="logging"
+  [readers]="logging model table grids"
   [process]="logging model table cumulex"
   [writer]="logging model table"
-  [app]="logging model table readers process writer"
+  [app]="logging model table grids readers process writer"
 )
 status=0
 for folder in "${!allowed[@]}"; do

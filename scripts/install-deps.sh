@@ -7,6 +7,7 @@ packages=(
   build-essential cmake make pkg-config
   qtbase5-dev
   libeccodes-dev libeccodes-tools
+  libnanoflann-dev
   libnetcdf-dev netcdf-bin
   zlib1g-dev libbz2-dev bzip2 gzip
   libgtest-dev libgmock-dev

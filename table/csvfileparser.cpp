@@ -224,6 +224,17 @@ int CsvFileParser::load(const QString& path)
         if (!ok)
             throw FatalError(255, kBadArea, KV_HERE, "area row: " + areaRow);
     }
+    // The fifth field, when not empty, is the area's spacing in degrees.
+    m_areaStep = 0.0f;
+    if (a.size() > 4 && !a[4].trimmed().isEmpty()) {
+        bool ok = false;
+        m_areaStep = a[4].trimmed().toFloat(&ok);
+        if (!ok || !(m_areaStep > 0.0f) || m_areaStep > 360.0f)
+            throw FatalError(255, kBadArea, KV_HERE,
+                             QString("area row: %1: the fifth field, the spacing in degrees, is \"%2\"; a number "
+                                     "above 0 and at most 360 or nothing is expected")
+                                 .arg(areaRow, a[4].trimmed()));
+    }
     m_area[0] = area[0];  // start longitude
     m_area[2] = area[1];  // end longitude
     m_area[1] = area[2];  // start latitude

@@ -75,6 +75,9 @@ public:
 
     // Start longitude, start latitude, end longitude, end latitude.
     float m_area[4] = {180.0f, 90.0f, -180.0f, 90.0f};
+    // The area's spacing in degrees, from the area row's fifth field; 0 when
+    // that is empty (each input's own spacing is used).
+    float m_areaStep = 0.0f;
     bool m_overWrite = false;
     float m_config_version = -1.0f;
     QString m_fileType;

@@ -338,6 +338,7 @@ void nclWriter::startVariable(NC_STRUCT& rec, const CSV_FILE& row, const Variabl
     rec.fillValue = f.prop_fillValue;
     rec.isFi = f.isFi;
     rec.standardName = f.prop_standardName;
+    rec.sourceGridType = f.sourceGridType;
     rec.indicatorOfTypeOfLevel = f.typedoflevels;
     rec.units = row.newUnit.empty() ? f.prop_units : row.newUnit;
     rec.levelCount = std::max(1, static_cast<int>(plan.listed.size()));
@@ -354,6 +355,8 @@ void nclWriter::copyIntoSlot(NC_STRUCT& rec, const p_data& f, size_t slot, const
     m_latlons.emplace(gridKey(f.dimDx, static_cast<float>(f.lon.front()), static_cast<float>(f.lat.front()),
                               f.lon.size(), f.lat.size()),
                       NC_LATLON {});
+    if (rec.sourceGridType.empty())
+        rec.sourceGridType = f.sourceGridType;
     const size_t n = f.data.size();
     const size_t begin = slot * n;
     if (begin + n > rec.data.size()) {

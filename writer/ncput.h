@@ -21,9 +21,16 @@ void putText(int nc, int var, const char* name, const std::string& text);
 void putFloat(int nc, int var, const char* name, float value);
 void putInt(int nc, int var, const char* name, int value);
 
+// The method named by a variable whose values were taken from another kind of
+// grid, each cell from its nearest point.
+constexpr const char* kNearestSourcePoint = "nearest source point";
+
 // The attributes of a data variable, in the order the file carries them:
-// the layout's own, then "standard_name" when the variable has a valid one
-// and "coordinates" when `coordinates` is not empty.
+// the layout's own ("source_grid_type" and "regrid_method" after
+// "grid_type" for values taken from another kind of grid), then
+// "standard_name" when the variable has a valid one and "coordinates" when
+// `coordinates` is not empty.
+
 void putVariableAttributes(int nc, const NC_STRUCT& v, bool ensemble, const std::string& coordinates);
 
 // Whether a text can be a CF standard name: lower-case letters, digits and

@@ -30,6 +30,9 @@ struct NC_STRUCT {
     int needCompress;  // deflate level; 0 or less: none
     bool isFi;
     std::string standardName;  // the CF standard name, empty when none fits
+    // The kind of grid the values were taken from by nearest point; empty
+    // for values of a regular latitude/longitude input.
+    std::string sourceGridType;
 };
 
 // One level axis: the level list text of a table row and its values, and,

@@ -1,7 +1,7 @@
 // Regular grids placed from their definition against ecCodes' coordinates of
 // every point: the same cells, value for value, on every file of the shared
 // samples and on generated grids, for areas that cut the grid anywhere.
-#include "readers/areacut.h"
+#include "grids/areacut.h"
 #include "readers/regulargrid.h"
 #include "support/gribfiles.h"
 

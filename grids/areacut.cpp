@@ -1,4 +1,4 @@
-#include "readers/areacut.h"
+#include "grids/areacut.h"
 
 #include <QtGlobal>
 
@@ -78,12 +78,17 @@ void AreaGrid::start(std::vector<double>& outLon, std::vector<double>& outLat, s
                      double fill) const
 {
     values.assign(static_cast<size_t>(m_nx * m_ny), fill);
+    axes(outLon, outLat);
+}
+
+void AreaGrid::axes(std::vector<double>& outLon, std::vector<double>& outLat) const
+{
     outLon.reserve(outLon.size() + static_cast<size_t>(m_nx));
     for (long long i = 0; i < m_nx; ++i)
-        outLon.push_back(static_cast<double>(m_lon0 + static_cast<float>(i) * m_dx));
+        outLon.push_back(lonOf(i));
     outLat.reserve(outLat.size() + static_cast<size_t>(m_ny));
     for (long long j = 0; j < m_ny; ++j)
-        outLat.push_back(static_cast<double>(m_lat0 + static_cast<float>(j) * m_dy));
+        outLat.push_back(latOf(j));
 }
 
 size_t AreaGrid::place(const std::vector<double>& lon, const std::vector<double>& lat, const std::vector<double>& values,

@@ -27,6 +27,10 @@ public:
                m_ny == o.m_ny;
     }
     long long columns() const { return m_nx; }
+    float step() const { return m_dx; }
+    // Longitude of column i and latitude of row j, as start() gives them.
+    double lonOf(long long i) const { return static_cast<double>(m_lon0 + static_cast<float>(i) * m_dx); }
+    double latOf(long long j) const { return static_cast<double>(m_lat0 + static_cast<float>(j) * m_dy); }
     long long rows() const { return m_ny; }
     // The nearest columns of a longitude (halves upward), tried as given and
     // then 360 degrees east and west: the first that lands on the area, or,
@@ -36,6 +40,8 @@ public:
     int columnsOf(double lon, long long out[kMaxColumnsOfAPoint]) const;
     // The nearest row of a latitude; -1 when it misses the area.
     long long row(double lat) const;
+    // Appends the grid's longitudes and latitudes.
+    void axes(std::vector<double>& outLon, std::vector<double>& outLat) const;
     // Appends the grid's longitudes and latitudes, and fills `values`
     // (row-major, rows from the start latitude) with `fill`.
     void start(std::vector<double>& outLon, std::vector<double>& outLat, std::vector<double>& values,

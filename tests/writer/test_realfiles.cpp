@@ -252,7 +252,8 @@ TEST(RealFiles, MessagesThatGiveNoFieldAreCountedWithTheirReason)
                                "a GRIB 1 message without a grid description (grid 255)"})
         EXPECT_TRUE(r.err.contains(reason)) << reason << "\n" << r.err.toStdString();
     EXPECT_TRUE(r.err.contains("5 messages or records: 1 kept, 4 skipped (1 product template 4.32 has no fixed "
-                               "surface, 1 grid template 3.32769 (ncep_32769) is not supported, 1 a GRIB 1 message "
+                               "surface, 1 grid template 3.32769 (ncep_32769) is not supported: ecCodes gives no coordinates of its "
+                               "points, 1 a GRIB 1 message "
                                "without a grid description (grid 255) ecCodes does not know, 1 another field of the "
                                "run takes its slot)"))
         << r.err.toStdString();

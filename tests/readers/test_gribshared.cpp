@@ -277,7 +277,8 @@ std::string readingOf(const QString& path, int threads)
         for (const auto& [key, recs] : r.m_cache[m])
             for (const p_data& p : recs) {
                 out += key + " " + p.prop_units + " " + std::to_string(p.level) + " " +
-                       std::to_string(p.forecastTime) + " " + std::to_string(p.dimDx) + "\n";
+                       std::to_string(p.forecastTime) + " " + std::to_string(p.dimDx) + " " + p.sourceGridType +
+                       "\n";
                 for (const std::vector<double>* v : {&p.lon, &p.lat, &p.data})
                     out.append(reinterpret_cast<const char*>(v->data()), v->size() * sizeof(double));
             }
@@ -291,7 +292,8 @@ std::string readingOf(const QString& path, int threads)
 
 // Messages are read on several threads and filed in file order: the same
 // store, lines and end whatever the number of threads, on every shared file
-// (one of them damaged) and on messages the reader skips among good ones.
+// (one of them damaged) and on messages the reader skips among good ones,
+// or places by the nearest point.
 TEST_F(GribTest, ReadingOnSeveralThreadsGivesWhatOneThreadGives)
 {
     GribField skipped;
@@ -316,6 +318,11 @@ TEST_F(GribTest, ReadingOnSeveralThreadsGivesWhatOneThreadGives)
             fillPattern(f);
             mixed += gribMessage(f) + (level == 850 ? gribMessage(skipped) : QByteArray());
         }
+    // Grids placed by the nearest point among them, each met by several
+    // messages at once.
+    for (long level : {850, 700, 500, 300})
+        mixed += withGribKeys({}, {{"level", level}}, "rotated_ll_pl_grib2") +
+                 withGribKeys({}, {{"level", level}}, "reduced_gg_pl_32_grib2");
     QStringList files = {file("mixed.grib2", mixed)};
     const QDir shared(KELVANE_SHARED_GRIB);
     for (const QString& name : shared.entryList({"*.grib", "*.grib1", "*.grib2"}, QDir::Files))
@@ -343,6 +350,8 @@ TEST_F(GribTest, ReadingOnSeveralThreadsGivesWhatOneThreadGives)
         const std::string one = readingOf(path, 1);
         if (path == files.front()) {
             EXPECT_NE(one.find("cannot be placed on the table's area"), std::string::npos) << one.substr(0, 2000);
+            for (const char* grid : {" rotated_ll\n", " reduced_gg\n"})
+                EXPECT_NE(one.find(grid), std::string::npos) << grid;
         }
         for (int threads : {2, 3})
             EXPECT_TRUE(readingOf(path, threads) == one) << path.toStdString() << ", " << threads << " threads";

@@ -37,11 +37,6 @@ void putInt(int nc, int var, const char* name, int value)
 void putVariableAttributes(int nc, const NC_STRUCT& v, bool ensemble, const std::string& coordinates)
 {
     putText(nc, v.varid, "grid_type", "Latitude/longitude");
-    // Values taken from another kind of grid say so, and how.
-    if (!v.sourceGridType.empty()) {
-        putText(nc, v.varid, "source_grid_type", v.sourceGridType);
-        putText(nc, v.varid, "regrid_method", kNearestSourcePoint);
-    }
     putText(nc, v.varid, "initial_time", v.prop_initial_time);
     putText(nc, v.varid, "forcast_time_units", "hours");
     putInt(nc, v.varid, "forcast_time", v.forecastTime);
@@ -57,6 +52,11 @@ void putVariableAttributes(int nc, const NC_STRUCT& v, bool ensemble, const std:
         putText(nc, v.varid, "standard_name", v.standardName);
     if (!coordinates.empty())
         putText(nc, v.varid, "coordinates", coordinates);
+    // Values taken from another kind of grid say so, and how.
+    if (!v.sourceGridType.empty()) {
+        putText(nc, v.varid, "source_grid_type", v.sourceGridType);
+        putText(nc, v.varid, "regrid_method", kNearestSourcePoint);
+    }
 }
 
 bool isStandardName(const std::string& text)

@@ -26,10 +26,9 @@ void putInt(int nc, int var, const char* name, int value);
 constexpr const char* kNearestSourcePoint = "nearest source point";
 
 // The attributes of a data variable, in the order the file carries them:
-// the layout's own ("source_grid_type" and "regrid_method" after
-// "grid_type" for values taken from another kind of grid), then
-// "standard_name" when the variable has a valid one and "coordinates" when
-// `coordinates` is not empty.
+// the layout's own, then "standard_name" when the variable has a valid one,
+// "coordinates" when `coordinates` is not empty, and "source_grid_type" and
+// "regrid_method" for values taken from another kind of grid.
 
 void putVariableAttributes(int nc, const NC_STRUCT& v, bool ensemble, const std::string& coordinates);
 

@@ -53,8 +53,14 @@ TEST_F(ParserTest, SettingsAndAreaRows)
     EXPECT_FLOAT_EQ(m_parser.m_area[1], 12.0f);
     EXPECT_FLOAT_EQ(m_parser.m_area[2], 137.0f);
     EXPECT_FLOAT_EQ(m_parser.m_area[3], 60.0f);
+    EXPECT_EQ(m_parser.m_areaStep, 0.0f);
+
+    // The fifth field: the area's spacing.
+    ASSERT_EQ(load(tableText(kSettings, "80,137,12,60, 0.03 ,,,", {})), 0);
+    EXPECT_FLOAT_EQ(m_parser.m_areaStep, 0.03f);
 
     ASSERT_EQ(load(tableText(",0,,2,", " -10.5,30.25,-5,5 ", {})), 0);
+    EXPECT_EQ(m_parser.m_areaStep, 0.0f);
     EXPECT_FALSE(m_parser.m_overWrite);
     EXPECT_EQ(m_parser.m_fileType, "");
     EXPECT_FLOAT_EQ(m_parser.m_area[0], -10.5f);
@@ -217,6 +223,10 @@ TEST_F(ParserTest, RejectedTablesEndWithStatus255)
         {"three area fields", tableText(kSettings, "80,137,12", {row}), "unknown config area format"},
         {"area field not a number", tableText(kSettings, "80,137,north,60", {row}),
          "unknown config area format"},
+        {"spacing not a number", tableText(kSettings, "80,137,12,60,fine", {row}),
+         "the fifth field, the spacing in degrees, is \"fine\""},
+        {"spacing of 0", tableText(kSettings, "80,137,12,60,0", {row}), "the spacing in degrees, is \"0\""},
+        {"negative spacing", tableText(kSettings, "80,137,12,60,-0.5", {row}), "is \"-0.5\"; a number above 0"},
         {"row of sixteen fields", tableText(kSettings, kArea, {row.section(',', 0, 15)}),
          "version is too old"},
         {"row of sixteen fields, its line", tableText(kSettings, kArea, {row, row.section(',', 0, 15)}),

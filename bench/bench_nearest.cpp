@@ -425,10 +425,21 @@ size_t cellsOffTheMap(const std::string& path, const Built& built)
     return off;
 }
 
+// The machine's load average over the last minute: figures taken while
+// other work runs are not the program's alone.
+std::string loadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    std::string load;
+    in >> load;
+    return load.empty() ? "?" : load;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    const std::string loadBefore = loadAverage();
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     char pattern[] = "/tmp/kvbench-XXXXXX";
     const bool keep = argc > 2;
@@ -522,7 +533,8 @@ int main(int argc, char** argv)
     const double further1 = (all1.wall - one1.wall) / (kMessages - 1);
     const double further2 = (all2.wall - one2.wall) / (kMessages - 1);
     const long long cells = built.map.area().columns() * built.map.area().rows();
-    std::printf("median of %d runs, %s\n", runs, input.c_str());
+    std::printf("median of %d runs, %s; load average %s before, %s after\n", runs, input.c_str(),
+                loadBefore.c_str(), loadAverage().c_str());
     std::printf("grid %ld x %ld Lambert conformal, 3 km; %s\n", kNx, kNy, built.extent.c_str());
     std::printf("area row %s: %lld x %lld cells, %zu with a point\n", areaRow, built.map.area().columns(),
                 built.map.area().rows(), built.map.inside());

@@ -2,10 +2,11 @@
 
 #include "readers/gribkeys.h"
 
-#include <QStringList>
+#include <QString>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -43,6 +44,18 @@ std::string gridIdentity(grib_handle* h)
     grib_get_long(h, "editionNumber", &edition);
     grib_get_long(h, "numberOfPoints", &points);
     return std::to_string(edition) + " " + std::to_string(points) + " " + digest;
+}
+
+// Numbers as they are, for keys: every bit of a float in its text.
+std::string exactText(std::initializer_list<float> numbers)
+{
+    std::string text;
+    char one[32];
+    for (const float n : numbers) {
+        std::snprintf(one, sizeof one, " %a", static_cast<double>(n));
+        text += one;
+    }
+    return text;
 }
 
 }  // namespace
@@ -118,12 +131,9 @@ GribNearestGrids::Placed GribNearestGrids::placementOf(grib_handle* h, const flo
     Placed placed;
     // A grid ecCodes does not identify is placed on its own.
     const std::string identity = gridIdentity(h);
-    placed.placement =
-        identity.empty() ? make()
-                         : m_maps.obtain(identity + " " + std::to_string(step) + " " + std::to_string(area[0]) + " " +
-                                             std::to_string(area[1]) + " " + std::to_string(area[2]) + " " +
-                                             std::to_string(area[3]),
-                                         make);
+    placed.placement = identity.empty()
+                           ? make()
+                           : m_maps.obtain(identity + exactText({step, area[0], area[1], area[2], area[3]}), make);
     placed.noCoordinates = noCoordinates;
     return placed;
 }

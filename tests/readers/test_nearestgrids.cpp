@@ -223,6 +223,7 @@ TEST(NearestGrids, EveryCellTakesItsNearestSourcePoint)
         {"reduced Gaussian, GRIB 2", "reduced_gg", sample("reduced_gg_pl_32_grib2", {}, 11), 2.8125, 2.82},
         {"reduced Gaussian, GRIB 1", "reduced_gg", sample("reduced_gg_pl_32_grib1"), 2.8125, 2.82},
         {"reduced latitude/longitude, GRIB 1", "reduced_ll", sample("reduced_ll_sfc_grib1"), 0.36, 0.36},
+        {"reduced latitude/longitude, GRIB 2", "reduced_ll", sample("reduced_ll_sfc_grib2", {}, 13), 0.36, 0.36},
         {"shared Lambert", "lambert", shared("lambert_grid.grib"), 2500 / 111200.0, 2500 / 111200.0},
         {"shared reduced Gaussian", "reduced_gg", shared("reduced_gg.grib"), 1.875, 1.875},
         {"shared polar stereographic", "polar_stereographic", shared("safrica.grib2"), 0, 0.48},

@@ -230,7 +230,11 @@ TEST(RealFiles, MessagesThatGiveNoFieldAreCountedWithTheirReason)
     satellite.shortName.clear();
     satellite.keys = {{"productDefinitionTemplateNumber", 32}};
     staggered.keys = {{"centre", 7}, {"gridDefinitionTemplateNumber", 32769}};
-    QByteArray bytes = gribMessage(t) + gribMessage(satellite) + gribMessage(staggered);
+    // Spherical harmonics: no points to place.
+    const QByteArray spectral =
+        withGribKeys({}, {{"typeOfFirstFixedSurface", 100}, {"scaleFactorOfFirstFixedSurface", 0},
+                          {"scaledValueOfFirstFixedSurface", 85000}}, "sh_ml_grib2");
+    QByteArray bytes = gribMessage(t) + gribMessage(satellite) + gribMessage(staggered) + spectral;
     // A GRIB 1 message without its grid description, of a grid ecCodes
     // does not know by number.
     GribField one = t;
@@ -251,11 +255,11 @@ TEST(RealFiles, MessagesThatGiveNoFieldAreCountedWithTheirReason)
     for (const char* reason : {"product template 4.32 has no fixed surface", "grid template 3.32769",
                                "a GRIB 1 message without a grid description (grid 255)"})
         EXPECT_TRUE(r.err.contains(reason)) << reason << "\n" << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains("5 messages or records: 1 kept, 4 skipped (1 product template 4.32 has no fixed "
-                               "surface, 1 grid template 3.32769 (ncep_32769) is not supported: ecCodes gives no coordinates of its "
-                               "points, 1 a GRIB 1 message "
-                               "without a grid description (grid 255) ecCodes does not know, 1 another field of the "
-                               "run takes its slot)"))
+    EXPECT_TRUE(r.err.contains("6 messages or records: 1 kept, 5 skipped (1 product template 4.32 has no fixed "
+                               "surface, 1 grid template 3.32769 (ncep_32769) is not supported: ecCodes gives no "
+                               "coordinates of its points, 1 grid template 3.50 (sh) is not supported: ecCodes gives "
+                               "no coordinates of its points, 1 a GRIB 1 message without a grid description (grid "
+                               "255) ecCodes does not know, 1 another field of the run takes its slot)"))
         << r.err.toStdString();
 
     // An area the grid does not reach: nothing to write, the output untouched.

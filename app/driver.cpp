@@ -4,6 +4,7 @@
 #include "app/outputlock.h"
 #include "app/runreport.h"
 #include "logging/fatal.h"
+#include "logging/programdir.h"
 #include "logging/qlogger.h"
 #include "model/basereader.h"
 #include "model/initialtimes.h"
@@ -56,6 +57,12 @@ std::unique_ptr<baseReader> s_reader;
 
 int runProbe(const QString& gribFile)
 {
+    const QString what = notARegularFile(gribFile);
+    if (!what.isEmpty()) {
+        std::fprintf(stderr, "%s is %s, not a file; no table is written\n", gribFile.toLocal8Bit().constData(),
+                     what.toLocal8Bit().constData());
+        return 1;
+    }
     s_reader.reset(createReader(ReaderKind::Grib));
     return s_reader->fileProbe(gribFile, gribFile + ".csv") ? 0 : 1;
 }
@@ -90,6 +97,16 @@ void readInputs(baseReader* reader, const QStringList& inputs, CsvFileParser& ta
             logError(QString("FILE[%1] NOT EXIST").arg(input), KV_MAIN);
             std::fprintf(stderr, "FILE[%s] NOT EXIST\n", input.toLocal8Bit().constData());
             report.missing(input);
+            continue;
+        }
+        // A directory, device or FIFO is not opened: reading a FIFO would
+        // wait for a writer, a device might never end.
+        const QString what = notARegularFile(input);
+        if (!what.isEmpty()) {
+            logError(QString("input %1 is %2, not a file; it is not read").arg(input, what), KV_MAIN);
+            std::fprintf(stderr, "input %s is %s, not a file; it is not read\n", input.toLocal8Bit().constData(),
+                         what.toLocal8Bit().constData());
+            report.missing(input, what);
             continue;
         }
         logInfo(QString("Read[%1]").arg(input), KV_MAIN);

@@ -11,11 +11,12 @@ RunReport::RunReport()
     m_clock.start();
 }
 
-void RunReport::missing(const QString& path)
+void RunReport::missing(const QString& path, const QString& what)
 {
     Input input;
     input.path = path;
     input.missing = true;
+    input.notAFile = what;
     m_inputs.push_back(std::move(input));
 }
 
@@ -78,7 +79,8 @@ QStringList RunReport::nothingKept(const CsvFileParser& table, const QString& ta
     lines << nothingToWrite("no input holds a field that the table keeps", output);
     for (const Input& input : m_inputs) {
         if (input.missing) {
-            lines << QString("input %1 does not exist").arg(input.path);
+            lines << (input.notAFile.isEmpty() ? QString("input %1 does not exist").arg(input.path)
+                                               : QString("input %1 is %2, not a file").arg(input.path, input.notAFile));
             continue;
         }
         QString line = QString("input %1 holds %2 messages or records, none of them kept by the table")

@@ -22,7 +22,9 @@ public:
     // Starts the run's clock.
     RunReport();
 
-    void missing(const QString& path);
+    // An input that does not exist, or, with `what`, a path that is no
+    // regular file ("a directory"): neither is read.
+    void missing(const QString& path, const QString& what = QString());
     // An input read: what it offered and skipped, and how many of its fields
     // the store now keeps under a table row.
     void read(const QString& path, const InputTally& tally, uint64_t kept);
@@ -57,6 +59,7 @@ private:
     struct Input {
         QString path;
         bool missing = false;
+        QString notAFile;  // what the path is instead, for a path that is no regular file
         uint64_t units = 0;
         uint64_t kept = 0;
         uint64_t firstOrigin = 0;

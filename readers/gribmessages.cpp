@@ -79,10 +79,16 @@ void GribMessages::openCompressed(const QString& extension)
 
 void GribMessages::reportDamage(const QString& why)
 {
-    reportProblem(
-        QString("[READGIRB] %1 is damaged (%2); only the messages before the damage are read").arg(m_fileName, why),
-        KV_HERE);
+    // A wrong check value means any byte before it may be wrong, and a cut
+    // file is as incomplete as a cut plain one: nothing of the input is
+    // used, whatever was decoded before the damage.
     m_damaged = true;
+    throw FatalError(255,
+                     QString("[READGIRB] %1 is damaged (%2) after %3 bytes of decompressed data; nothing of it is "
+                             "used")
+                         .arg(m_fileName, why)
+                         .arg(m_produced),
+                     KV_HERE);
 }
 
 GribMessages::~GribMessages()

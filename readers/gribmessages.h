@@ -76,7 +76,8 @@ private:
     bool passOverGridless(uint64_t from, QString& reason);
     std::string compressedFault();
     void openCompressed(const QString& extension);
-    // Says that the compressed stream is damaged; reading stops there.
+    // Ends the run (status 255): the compressed stream is damaged or cut
+    // short, so nothing of it may be used.
     void reportDamage(const QString& why);
     // Whether reading stops at the damage of a compressed stream rather than
     // failing: the rest of the stream is decoded, unheld, to tell.

@@ -8,8 +8,11 @@
 #include "support/programdir.h"
 #include "support/tables.h"
 
+#include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <grib_api.h>
 #include <netcdf.h>
@@ -360,23 +363,44 @@ TEST_F(BadInput, GribFiles)
     const QByteArray bz = bzip2Bytes(g2 + g1);
     const std::vector<BadCase> compressed = {
         {"gz that is not gzip, read as it stands", g2, 0, "is not gzip-compressed", "input.grib.gz"},
-        {"gz cut in the middle", gz.left(gz.size() / 2), 3, "is damaged", "input.grib.gz"},
+        // Damaged or cut short: nothing of the input is used, whatever came
+        // before the damage.
+        {"gz cut in the middle", gz.left(gz.size() / 2), 255, "is damaged (", "input.grib.gz"},
+        {"gz cut after its last message", gz.left(gz.size() - 4), 255, "unexpected end of file", "input.grib.gz"},
+        {"gz with a byte changed", withBytes(gz, gz.size() / 2, QByteArray(1, char(gz[gz.size() / 2] ^ 0x10))), 255,
+         "is damaged (", "input.grib.gz"},
         {"gz of a truncated message", gzipBytes(g2.left(100)), 255, "is cut short", "input.grib.gz"},
         {"gz with garbage after the stream", gz + QByteArray(100, 'z'), 0, "", "input.grib.gz"},
-        {"gz header only", gz.left(10), 3, "is damaged", "input.grib.gz"},
-        {"bz2 that is not bzip2", g2, 3, "is damaged", "input.grib.bz2"},
-        {"bz2 cut in the middle", bz.left(bz.size() / 2), 3, "is damaged", "input.grib.bz2"},
-        {"bz2 with a damaged block", withBytes(bz, bz.size() / 2, "\x55\xaa\x55\xaa"), 3, "is damaged", "input.grib.bz2"},
-        {"bz2 magic only", "BZh9", 3, "is damaged", "input.grib.bz2"},
+        {"gz header only", gz.left(10), 255, "is damaged", "input.grib.gz"},
+        {"bz2 that is not bzip2", g2, 255, "is damaged", "input.grib.bz2"},
+        {"bz2 cut in the middle", bz.left(bz.size() / 2), 255, "is damaged", "input.grib.bz2"},
+        {"bz2 with a damaged block", withBytes(bz, bz.size() / 2, "\x55\xaa\x55\xaa"), 255, "is damaged", "input.grib.bz2"},
+        {"bz2 magic only", "BZh9", 255, "is damaged", "input.grib.bz2"},
     };
     for (const BadCase& c : compressed)
         convert(c, "grib.csv");
 
     // Tables generated from damaged files.
     for (const BadCase& c : {BadCase{"probe of a truncated message", g2.left(g2.size() / 2), 255, "is cut short", "probe.grib"},
+                             BadCase{"probe of a gz cut short", gz.left(gz.size() - 4), 255, "is damaged", "probe.grib.gz"},
                              BadCase{"probe of a gz that is not gzip, read as it stands", g2, 0, "is not gzip-compressed", "probe.grib.gz"}}) {
         ASSERT_TRUE(writeBytes(s_program->file(c.inputName), c.bytes));
+        QFile::remove(s_program->file(c.inputName) + ".csv");
         check(c, {"-p", s_program->file(c.inputName)});
+        EXPECT_EQ(QFile::exists(s_program->file(c.inputName) + ".csv"), c.status == 0) << c.name;
+    }
+
+    // Paths that are no files are refused before anything reads them: a
+    // FIFO would wait for a writer for ever.
+    const QString directory = s_program->file("directory.grib"), fifo = s_program->file("fifo.grib");
+    ASSERT_TRUE(QDir().mkpath(directory));
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const auto& [path, what] : {std::make_pair(directory, "a directory"), std::make_pair(fifo, "a FIFO")}) {
+        const std::string refused = QString("is %1, not a file").arg(what).toStdString();
+        check({"input that is no file", {}, 3, refused.c_str()}, {"-i", path, "-o", output(), "-s", "grib.csv"});
+        check({"input that is no file, among others", {}, 0, refused.c_str()},
+              {"-i", path, "-i", s_program->file("good.grib"), "-o", output(), "-s", "grib.csv"});
+        check({"probe of a path that is no file", {}, 1, refused.c_str()}, {"-p", path});
     }
 }
 

@@ -23,8 +23,10 @@ public:
 
     // Waits while another run holds the lock and then takes it. Each wait
     // logs "wait for .nc.tmp" and calls `onWait` if given. While held, the
-    // lock file goes with this object (a failed run unwinding past it) or
-    // at exit.
+    // lock file goes with this object (a failed run unwinding past it), at
+    // exit, or when SIGTERM, SIGINT, SIGHUP or SIGPIPE ends the process: the
+    // handler removes it (only if it still is this run's file), says so on
+    // standard error and ends the process by that signal.
     Result acquire(const Options& options, void (*onWait)(int waits) = nullptr);
     Result acquire() { return acquire(Options()); }
 

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 
 TEST(ReaderSelection, FileTypesAreComparedExactly)
 {
@@ -263,4 +264,62 @@ TEST(Conversion, AnotherRunsLockIsWaitedForAndLeftAlone)
     // The wait is said once on standard error, with the lock's age.
     const QString err = QString::fromLocal8Bit(process.readAllStandardError());
     EXPECT_EQ(err.count("waiting for the lock " + out + ".tmp (taken "), 1) << err.toStdString();
+}
+
+// A run ended by SIGTERM, SIGINT or SIGHUP at any moment of a merge into
+// the shared GFS file's output ends as killed by that signal, removes its
+// lock (saying so when it held it), and leaves the output whole: the next
+// run takes the lock at once.
+TEST(Conversion, AnEndingSignalReleasesTheLockAndLeavesTheOutputWhole)
+{
+    NEED_SHARED(gfs, "gfs.t12z.pgrbf120.2p5deg.grib2");
+    ProgramDir dir;
+    const QString levels = "1000;925;850;700;500;400;300;250;200;150;100";
+    QStringList rows;
+    for (const char* name : {"t", "gh", "u", "v", "r"}) {
+        QStringList f = variableRow(name, "Isobaric surface", "", QString(name).toUpper()).split(',');
+        f[14] = levels;
+        rows << f.join(',');
+    }
+    dir.writeConfig("merge.csv", tableText(",1,grib,2.0", "0,357.5,-90,90", rows));
+    const QString out = dir.file("out.nc"), lock = out + ".tmp";
+    const QStringList arguments = {"-i", gfs, "-o", out, "-s", "merge.csv"};
+    ASSERT_EQ(dir.run(arguments).exitCode, 0);
+    uint32_t seed = 20261209;
+    for (int round = 0; round < 9; ++round) {
+        const int signal = round % 3 == 0 ? SIGTERM : round % 3 == 1 ? SIGINT : SIGHUP;
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.start(dir.file("kelvane"), arguments);
+        ASSERT_TRUE(p.waitForStarted());
+        // Once the lock is taken, anywhere in the merge.
+        for (int k = 0; k < 20000 && !QFile::exists(lock) && p.state() == QProcess::Running; ++k)
+            QThread::usleep(500);
+        seed = seed * 1103515245u + 12345u;
+        QThread::usleep((seed >> 8) % 150000);
+        ::kill(static_cast<pid_t>(p.processId()), signal);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        if (p.exitStatus() == QProcess::CrashExit) {
+            EXPECT_EQ(p.exitCode(), signal) << round;
+        } else {
+            EXPECT_EQ(p.exitCode(), 0) << round << err.toStdString();  // finished first
+        }
+        if (err.contains("ended by signal")) {
+            EXPECT_TRUE(err.contains(QString("ended by signal %1: the lock %2 is removed; %3 is left as it was")
+                                         .arg(signal)
+                                         .arg(lock, out)))
+                << err.toStdString();
+        }
+        EXPECT_FALSE(QFile::exists(lock)) << round;
+        {
+            NcFile nc(out);
+            ASSERT_TRUE(nc.ok()) << round;
+            EXPECT_EQ(nc.floats("T").size(), 11u * 73 * 144) << round;
+        }
+        // The next run waits for no one.
+        const RunResult next = dir.run(arguments);
+        EXPECT_EQ(next.exitCode, 0) << round << next.err.toStdString();
+        EXPECT_FALSE(next.err.contains("waiting for the lock")) << round;
+    }
 }

@@ -220,8 +220,10 @@ TEST_F(GridTest, FixedLevelIndices)
               row("li", "LI_OUT"), row("ai", "AI_OUT"), row("si", "SI_OUT")});
     const double t500 = 258, t700 = 275, t850 = 287, t1000 = 298;
     add(grid("t", 500, 2, 1, 100, 30, 1, [=](double lon, double) { return lon == 100 ? t500 : 9999; }));
-    for (const auto& [level, t] : std::vector<std::pair<int, double>>{{700, t700}, {850, t850}, {1000, t1000}})
-        add(grid("t", level, 2, 1, 100, 30, 1, [=](double, double) { return t; }));
+    for (const auto& [level, t] : std::vector<std::pair<int, double>>{{700, t700}, {850, t850}, {1000, t1000}}) {
+        const double value = t;  // a lambda cannot capture a structured binding before C++20
+        add(grid("t", level, 2, 1, 100, 30, 1, [=](double, double) { return value; }));
+    }
     for (int level : {500, 700, 850}) {
         add(grid("r", level, 2, 1, 100, 30, 1, [=](double, double) { return 40.0 + level / 20.0; }));
         add(grid("d", level, 2, 1, 100, 30, 1, [=](double, double) { return (level == 500 ? t500 : level == 700 ? t700 : t850) - 5; }));

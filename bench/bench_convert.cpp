@@ -13,6 +13,7 @@
 // whose outputs must equal the plain one; and of a conversion of the file's
 // first message alone (what any run costs: starting, ecCodes' tables, the
 // output). Ratios are printed beside the goals.
+#include "benchrun.h"
 #include "scripts/gribsample.h"
 
 #include <grib_api.h>
@@ -33,26 +34,12 @@
 
 namespace {
 
+using namespace bench;
+
 const long kLevels[] = {1000, 975, 950, 925, 900, 850, 800, 750, 700, 650, 600, 550, 500,
                         450,  400, 350, 300, 250, 200, 150, 100, 70,  50,  30,  20,  10};
 const char* kNames[] = {"t", "r", "u", "v", "gh"};
 const char* kOutputs[] = {"TMP", "RH", "EDA", "VV", "HGT"};
-
-double seconds(std::chrono::steady_clock::time_point since)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-int shell(const std::string& command)
-{
-    return std::system(command.c_str());
-}
 
 // The sample, and its first message alone in `firstPath`.
 void makeSample(const std::string& path, const std::string& firstPath)
@@ -106,66 +93,9 @@ double decodeAll(const std::string& path)
     return seconds(start);
 }
 
-struct Run {
-    double wall = 0;
-    double peakMiB = 0;
-};
-
-// The program on one input, as a child on `threads` threads (0: as many as
-// the environment says): wall time and peak resident memory.
-Run convert(const std::string& dir, const std::string& input, const std::string& table, const std::string& output,
-            int threads)
-{
-    std::remove(output.c_str());
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t child = fork();
-    if (child == 0) {
-        if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
-            _exit(126);
-        if (threads > 0)
-            setenv("OMP_NUM_THREADS", std::to_string(threads).c_str(), 1);
-        execl((dir + "/kelvane").c_str(), "kelvane", "-i", input.c_str(), "-o", output.c_str(), "-s",
-              table.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage {};
-    wait4(child, &status, 0, &usage);
-    Run r;
-    r.wall = seconds(start);
-    r.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "the conversion of %s failed (status %d)\n", input.c_str(), WEXITSTATUS(status));
-        std::exit(1);
-    }
-    return r;
-}
-
-void writeTable(const std::string& path, const std::vector<std::string>& rows)
-{
-    std::ifstream header(KELVANE_CONFIG_DIR "/default.csv");
-    std::ofstream out(path);
-    std::string line;
-    for (int k = 0; k < 8 && std::getline(header, line); ++k)
-        out << line << "\n";
-    for (const std::string& row : rows)
-        out << row << "\n";
-}
-
 std::string row(size_t n, const std::string& levels)
 {
     return std::string(kNames[n]) + ",x,Isobaric surface,,x,,,0,0," + kOutputs[n] + ",x,,,," + levels + ",0,1";
-}
-
-// Two outputs hold the same dimensions, variables, attributes and values:
-// their dumps agree but for the file's name and the run's history line.
-bool sameContent(const std::string& a, const std::string& b)
-{
-    for (const std::string& path : {a, b})
-        shell("ncdump " + path + " | sed 1d | grep -v ':history = ' > " + path + ".cdl");
-    const bool same = shell("cmp -s " + a + ".cdl " + b + ".cdl") == 0;
-    shell("rm -f " + a + ".cdl " + b + ".cdl");
-    return same;
 }
 
 Run medianRun(int runs, const std::string& dir, const std::string& input, const std::string& table,
@@ -184,13 +114,10 @@ Run medianRun(int runs, const std::string& dir, const std::string& input, const 
 
 int main(int argc, char** argv)
 {
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    char pattern[] = "/tmp/kvbench-XXXXXX";
+    const Setup setup = setUp(argc, argv);
+    const int runs = setup.runs;
     const bool keep = argc > 2;
-    const std::string dir = keep ? std::string(argv[2]) : std::string(mkdtemp(pattern));
-    shell("mkdir -p " + dir);
-    shell("mkdir -p " + dir + "/config && cp " KELVANE_EXE " " KELVANE_PROGRAM_DIR "/libcumulex.so " + dir +
-          " && cp " KELVANE_CONFIG_DIR "/log.ini " + dir + "/config/");
+    const std::string& dir = setup.dir;
     const std::string sample = dir + "/global.grib2";
     makeSample(sample, dir + "/first.grib2");
     shell("gzip -k -1 " + sample + " && bzip2 -k -1 " + sample);
@@ -201,8 +128,8 @@ int main(int argc, char** argv)
     std::vector<std::string> rows;
     for (size_t n = 0; n < 5; ++n)
         rows.push_back(row(n, all));
-    writeTable(dir + "/config/area.csv", rows);
-    writeTable(dir + "/config/select.csv", {row(0, "850;700;500;300;200")});
+    writeTable(dir + "/config/area.csv", "", rows);
+    writeTable(dir + "/config/select.csv", "", {row(0, "850;700;500;300;200")});
 
     std::vector<double> decode;
     for (int k = 0; k < runs; ++k)

@@ -22,6 +22,7 @@
 // The outputs of one and two threads must hold the same data, the program's
 // 1000 hPa level must be the map's points' values cell for cell, and the
 // values unpacked from the packed numbers must be ecCodes' to the bit.
+#include "benchrun.h"
 #include "grids/nearestmap.h"
 #include "readers/gribnearest.h"
 #include "readers/simplepacking.h"
@@ -47,27 +48,13 @@
 
 namespace {
 
+using namespace bench;
+
 const long kLevels[] = {1000, 975, 950, 925, 900, 850, 800, 750, 700, 650,
                         600,  550, 500, 450, 400, 350, 300, 250, 200, 150};
 constexpr size_t kMessages = sizeof(kLevels) / sizeof(kLevels[0]);
 constexpr long kNx = 1799, kNy = 1059;
 constexpr float kAreaStep = 0.03f;
-
-double seconds(std::chrono::steady_clock::time_point since)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-int shell(const std::string& command)
-{
-    return std::system(command.c_str());
-}
 
 [[noreturn]] void fail(const std::string& what)
 {
@@ -317,62 +304,13 @@ Further furtherMessages(const std::string& path, const NearestMap& map)
     return f;
 }
 
-struct Run {
-    double wall = 0;
-    double peakMiB = 0;
-};
-
-// The program on one input, as a child on `threads` threads: wall time and
-// peak resident memory.
-Run convert(const std::string& dir, const std::string& input, const std::string& table, const std::string& output,
-            int threads)
+// The table's one row: t on the 20 levels, uncompressed.
+std::string temperatureRow()
 {
-    std::remove(output.c_str());
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t child = fork();
-    if (child == 0) {
-        if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
-            _exit(126);
-        setenv("OMP_NUM_THREADS", std::to_string(threads).c_str(), 1);
-        execl((dir + "/kelvane").c_str(), "kelvane", "-i", input.c_str(), "-o", output.c_str(), "-s",
-              table.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage {};
-    wait4(child, &status, 0, &usage);
-    Run r;
-    r.wall = seconds(start);
-    r.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        fail("the conversion of " + input + " failed (status " + std::to_string(WEXITSTATUS(status)) + ")");
-    return r;
-}
-
-// The table: the shipped one's header, the area row with its spacing, t on
-// the 20 levels, uncompressed.
-void writeTable(const std::string& path, const std::string& areaRow)
-{
-    std::ifstream header(KELVANE_CONFIG_DIR "/default.csv");
-    std::ofstream out(path);
-    std::string line;
-    for (int k = 0; k < 8 && std::getline(header, line); ++k)
-        out << (k == 4 ? areaRow : line) << "\n";
     std::string levels;
     for (long level : kLevels)
         levels += (levels.empty() ? "" : ";") + std::to_string(level);
-    out << "t,x,Isobaric surface,,x,,,0,0,TMP,x,,,," << levels << ",0,1\n";
-}
-
-// Two outputs hold the same dimensions, variables, attributes and values:
-// their dumps agree but for the file's name and the run's history line.
-bool sameContent(const std::string& a, const std::string& b)
-{
-    for (const std::string& path : {a, b})
-        shell("ncdump " + path + " | sed 1d | grep -v ':history = ' > " + path + ".cdl");
-    const bool same = shell("cmp -s " + a + ".cdl " + b + ".cdl") == 0;
-    shell("rm -f " + a + ".cdl " + b + ".cdl");
-    return same;
+    return "t,x,Isobaric surface,,x,,,0,0,TMP,x,,,," + levels + ",0,1";
 }
 
 // The level of 1000 hPa of TMP in `path` (the first message's) is, cell for
@@ -440,13 +378,10 @@ std::string loadAverage()
 int main(int argc, char** argv)
 {
     const std::string loadBefore = loadAverage();
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    char pattern[] = "/tmp/kvbench-XXXXXX";
+    const Setup setup = setUp(argc, argv);
+    const int runs = setup.runs;
     const bool keep = argc > 2;
-    const std::string dir = keep ? std::string(argv[2]) : std::string(mkdtemp(pattern));
-    shell("mkdir -p " + dir);
-    shell("mkdir -p " + dir + "/config && cp " KELVANE_EXE " " KELVANE_PROGRAM_DIR "/libcumulex.so " + dir +
-          " && cp " KELVANE_CONFIG_DIR "/log.ini " + dir + "/config/");
+    const std::string& dir = setup.dir;
     const std::string input = dir + "/lambert.grib2";
     const std::string first = dir + "/lambert1.grib2";
     makeInput(input, first);
@@ -469,7 +404,7 @@ int main(int argc, char** argv)
     }
     char areaRow[160];
     std::snprintf(areaRow, sizeof areaRow, "%.1f,%.1f,%.1f,%.1f,0.03,,,", lon0, lon1, lat0, lat1);
-    writeTable(dir + "/config/nearest.csv", areaRow);
+    writeTable(dir + "/config/nearest.csv", areaRow, {temperatureRow()});
     const float area[4] = {static_cast<float>(lon0), static_cast<float>(lat0), static_cast<float>(lon1),
                            static_cast<float>(lat1)};
 

@@ -82,7 +82,6 @@ void GribMessages::reportDamage(const QString& why)
     // A wrong check value means any byte before it may be wrong, and a cut
     // file is as incomplete as a cut plain one: nothing of the input is
     // used, whatever was decoded before the damage.
-    m_damaged = true;
     throw FatalError(255,
                      QString("[READGIRB] %1 is damaged (%2) after %3 bytes of decompressed data; nothing of it is "
                              "used")
@@ -100,10 +99,9 @@ GribMessages::~GribMessages()
 GribHandle GribMessages::next(QString* skipped)
 {
     for (;;) {
-        if (m_failed || m_stopped || !nextIsSound()) {
-            m_stopped = true;
+        if (m_failed || m_stopped)
             return nullptr;
-        }
+        checkNext();
         int err = 0;
         GribHandle h;
         const uint64_t from = m_source == FromFile ? static_cast<uint64_t>(std::max<off_t>(ftello(m_file), 0)) : m_pos;
@@ -123,8 +121,7 @@ GribHandle GribMessages::next(QString* skipped)
                 continue;
             }
             m_stopped = true;
-            if (stopsAtDamage())
-                return nullptr;
+            damageFirst();
             throw FatalError(255,
                              QString("ecCodes cannot read a message of %1: %2")
                                  .arg(m_fileName, QString::fromLatin1(grib_get_error_message(err))),
@@ -176,13 +173,10 @@ QString gridlessReason(long grid)
     return QString("a GRIB 1 message without a grid description (grid %1) ecCodes does not know").arg(grid);
 }
 
-bool GribMessages::stopsAtDamage()
+void GribMessages::damageFirst()
 {
-    if (m_source != FromMemory)
-        return false;
-    if (!m_stream->finished())
+    if (m_source == FromMemory && !m_stream->finished())
         drain();
-    return m_damaged;
 }
 
 GribHandle GribMessages::fromCompressed(int& err)
@@ -212,25 +206,24 @@ double GribMessages::fractionRead() const
     return m_stream ? m_stream->fractionRead() : 0.0;
 }
 
-// Whether the next message can be given to ecCodes. A cut-short or damaged
-// one ends the run as a message ecCodes cannot read would, except at or past
-// the damage of a compressed stream, where reading simply stops.
-bool GribMessages::nextIsSound()
+// Ends the run unless the next message can be given to ecCodes: a cut-short
+// or damaged one ends it as a message ecCodes cannot read would, and so does
+// the damage of a compressed stream at or after it.
+void GribMessages::checkNext()
 {
     std::string fault;
     if (m_source == FromFile) {
         const off_t at = ftello(m_file);
         if (at < 0)
-            return true;
+            return;
         fault = gribMessageFault(byteReader(), static_cast<uint64_t>(at), m_fileSize, 0);
     } else {
         fault = compressedFault();
     }
     if (fault.empty())
-        return true;
-    if (!stopsAtDamage())
-        throw FatalError(255, QString("[READGIRB] %1 %2").arg(m_fileName, QString::fromStdString(fault)), KV_HERE);
-    return false;
+        return;
+    damageFirst();
+    throw FatalError(255, QString("[READGIRB] %1 %2").arg(m_fileName, QString::fromStdString(fault)), KV_HERE);
 }
 
 // The fault of the next message of a compressed input, which is then held

@@ -59,16 +59,15 @@ public:
     int traceNumber() const { return m_traceNumber; }
     // The part of the input read so far, 0 to 1.
     double fractionRead() const;
-    // The input could not be opened or was found damaged. Final once next()
-    // has given null.
-    bool incomplete() const { return m_failed || m_damaged; }
+    // The input could not be opened. (Damage ends the run.)
+    bool incomplete() const { return m_failed; }
 
     // Most bytes of a compressed input held at once: a message ecCodes is
     // given, with the bytes before it from the reading position on.
     static constexpr uint64_t kMaxHeld = uint64_t(1) << 31;
 
 private:
-    bool nextIsSound();
+    void checkNext();
     // The input's bytes for the checks: the file's, or the held window's.
     GribByteReader byteReader();
     // After ecCodes failed on the message from `from` on: whether it is one
@@ -79,9 +78,10 @@ private:
     // Ends the run (status 255): the compressed stream is damaged or cut
     // short, so nothing of it may be used.
     void reportDamage(const QString& why);
-    // Whether reading stops at the damage of a compressed stream rather than
-    // failing: the rest of the stream is decoded, unheld, to tell.
-    bool stopsAtDamage();
+    // Before a fault of the next message ends the run: the rest of a
+    // compressed stream is decoded, unheld, so that its damage, which may
+    // have caused the fault, ends the run instead.
+    void damageFirst();
     GribHandle fromCompressed(int& err);
     // Copies up to `n` held bytes from `offset` on, decoding as far as needed.
     size_t held(uint64_t offset, unsigned char* buffer, size_t n);
@@ -102,7 +102,6 @@ private:
     std::FILE* m_file = nullptr;
     uint64_t m_fileSize = 0;
     bool m_failed = false;
-    bool m_damaged = false;
     bool m_stopped = false;
 
     // Compressed input: its decoder, its size once it has ended (at its end

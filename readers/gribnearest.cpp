@@ -101,10 +101,10 @@ float areaSpacing(grib_handle* h, const std::string& gridType)
     return areaSpacing(0, SourcePoints(p.lons, p.lats).spacing());
 }
 
-GribNearestGrids::Placed GribNearestGrids::placementOf(grib_handle* h, const float* area, float step,
-                                                     const std::function<bool()>& decode, GribPoints& points)
+GribNearestGrids::Placed GribNearestGrids::placementOf(grib_handle* h, const std::string& gridType, const float* area,
+                                                     float step, const std::function<bool()>& decode,
+                                                     GribPoints& points)
 {
-    const std::string gridType = gribkeys::optionalText(h, "gridType");
     bool noCoordinates = false;
     const auto make = [&]() -> std::shared_ptr<const GridPlacementByPoints> {
         if (!decode()) {

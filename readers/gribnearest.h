@@ -50,13 +50,13 @@ public:
         std::shared_ptr<const GridPlacementByPoints> placement;
         bool noCoordinates = false;
     };
-    // The placement of the message's grid on `area` (start longitude, start
-    // latitude, end longitude, end latitude) with the spacing `step` (0: the
-    // grid's own). `decode` fills `points` with the message's coordinates
+    // The placement of the message's grid, of kind `gridType`, on `area`
+    // (start longitude, start latitude, end longitude, end latitude) with the
+    // spacing `step` (0: the grid's own). `decode` fills `points` with the message's coordinates
     // and values, false when ecCodes gives none; it is called only when the
     // grid is met for the first time, so `points` holds them only then.
-    Placed placementOf(grib_handle* h, const float* area, float step, const std::function<bool()>& decode,
-                       GribPoints& points);
+    Placed placementOf(grib_handle* h, const std::string& gridType, const float* area, float step,
+                       const std::function<bool()>& decode, GribPoints& points);
 
 private:
     NearestMaps m_maps;

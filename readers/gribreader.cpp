@@ -210,7 +210,7 @@ bool gribReader::readFile(QString fileName)
     progress.finish();
     if (ended)
         std::rethrow_exception(ended);
-    // A compressed input's damage is known once it has been read.
+    // An input that could not be opened has said so.
     if (messages.incomplete()) {
         complete = false;
     } else if (messageCount == 0) {
@@ -279,8 +279,9 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
         // A concept key, read only for kept messages: "unknown" when it has
         // none.
         r.record.prop_standardName = gribkeys::optionalText(h, "cfName");
-        if (placedByNearestPoint(gribkeys::optionalText(h, "gridType"))) {
-            placeByNearestPoint(r, h, fileName, points, false, work);
+        const std::string gridType = gribkeys::optionalText(h, "gridType");
+        if (placedByNearestPoint(gridType)) {
+            placeByNearestPoint(r, h, fileName, gridType, points, false, work);
             return r;
         }
         const long nx = gribkeys::needLong(h, "Nx", fileName);
@@ -308,7 +309,7 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
         // nearest point too.
         const float given = CsvFileParser::getInstance()->m_areaStep;
         if (given > 0.0f && std::fabs(dx) != given) {
-            placeByNearestPoint(r, h, fileName, points, !regular, work);
+            placeByNearestPoint(r, h, fileName, gridType, points, !regular, work);
             return r;
         }
         if (regular) {
@@ -445,8 +446,8 @@ void gribReader::cutToArea(Reading& r, float dx, const QString& fileName, const 
     r.outcome = Reading::Outcome::File;
 }
 
-void gribReader::placeByNearestPoint(Reading& r, grib_handle* h, const QString& fileName, long points, bool decoded,
-                                     Work& work)
+void gribReader::placeByNearestPoint(Reading& r, grib_handle* h, const QString& fileName,
+                                     const std::string& gridType, long points, bool decoded, Work& work)
 {
     const CsvFileParser* table = CsvFileParser::getInstance();
     const auto decode = [&] {
@@ -454,7 +455,7 @@ void gribReader::placeByNearestPoint(Reading& r, grib_handle* h, const QString& 
             decoded = decodeValues(h, fileName, points, work);
         return decoded;
     };
-    const GribNearestGrids::Placed placed = m_nearest.placementOf(h, table->m_area, table->m_areaStep, decode, work);
+    const GribNearestGrids::Placed placed = m_nearest.placementOf(h, gridType, table->m_area, table->m_areaStep, decode, work);
     // The coordinates of every point are needed once per grid only.
     work.lons = std::vector<double>();
     work.lats = std::vector<double>();

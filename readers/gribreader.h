@@ -105,11 +105,11 @@ private:
     using Placement = std::function<size_t(const AreaGrid& area, std::vector<double>& out)>;
     void cutToArea(Reading& reading, float dx, const QString& fileName, const Placement& place,
                    const std::function<std::string()>& extent);
-    // Puts the record's cells on the table's area, each from the message's
-    // point nearest to it; `work` holds the message's coordinates and values
-    // when `decoded`.
-    void placeByNearestPoint(Reading& r, grib_handle* h, const QString& fileName, long points, bool decoded,
-                             Work& work);
+    // Puts the record's cells on the table's area, each from the point of
+    // the message (on a grid of kind `gridType`) nearest to it; `work` holds
+    // the message's coordinates and values when `decoded`.
+    void placeByNearestPoint(Reading& r, grib_handle* h, const QString& fileName, const std::string& gridType,
+                             long points, bool decoded, Work& work);
     // The reading refused: its message cannot be placed on the area with
     // the step `dx`.
     static void refuseStep(Reading& r, const QString& fileName, float dx);

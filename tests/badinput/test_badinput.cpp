@@ -101,16 +101,7 @@ QByteArray withOversizedHeapObject(const QByteArray& nc)
 // One of ecCodes' bundled samples as it stands.
 QByteArray sampleMessage(const char* sample)
 {
-    grib_handle* h = grib_handle_new_from_samples(nullptr, sample);
-    if (!h)
-        return {};
-    const void* message = nullptr;
-    size_t size = 0;
-    QByteArray bytes;
-    if (grib_get_message(h, &message, &size) == 0)
-        bytes = QByteArray(static_cast<const char*>(message), static_cast<int>(size));
-    grib_handle_delete(h);
-    return bytes;
+    return takeMessage(grib_handle_new_from_samples(nullptr, sample));
 }
 
 // A message packed again by ecCodes in another way (a packingType).
@@ -120,13 +111,11 @@ QByteArray repacked(const QByteArray& message, const char* packingType)
     if (!h)
         return {};
     size_t length = std::strlen(packingType);
-    const void* bytes = nullptr;
-    size_t size = 0;
-    QByteArray out;
-    if (grib_set_string(h, "packingType", packingType, &length) == 0 && grib_get_message(h, &bytes, &size) == 0)
-        out = QByteArray(static_cast<const char*>(bytes), static_cast<int>(size));
-    grib_handle_delete(h);
-    return out;
+    if (grib_set_string(h, "packingType", packingType, &length) != 0) {
+        grib_handle_delete(h);
+        return {};
+    }
+    return takeMessage(h);
 }
 
 // An edition-1 reduced-grid message whose first row counts no points: the

@@ -45,6 +45,13 @@ QByteArray withGribKeys(const QByteArray& message, const std::vector<std::pair<c
     }
     for (const auto& [key, value] : keys)
         EXPECT_EQ(grib_set_long(h, key, value), 0) << key;
+    return takeMessage(h);
+}
+
+QByteArray takeMessage(grib_handle* h)
+{
+    if (!h)
+        return {};
     const void* bytes = nullptr;
     size_t size = 0;
     QByteArray out;

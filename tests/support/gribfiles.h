@@ -9,6 +9,8 @@
 #include "scripts/gribsample.h"
 
 #include <cstdint>
+
+struct grib_handle;
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +23,8 @@ double pointLat(const GribField& f, long k);
 void fillPattern(GribField& f, double base = 200);
 
 QByteArray gribMessage(const GribField& f);
+// The bytes of the handle's message (empty for none), the handle deleted.
+QByteArray takeMessage(grib_handle* h);
 // The message, or ecCodes' sample when it is empty, with whole-number keys
 // set one after the other, as grib_set -s sets them.
 QByteArray withGribKeys(const QByteArray& message, const std::vector<std::pair<const char*, long>>& keys,

@@ -264,8 +264,7 @@ int runConversion(const QStringList& inputs, QString output, QString table, cons
     // A merge appends this run's line to the history of the output it read.
     writer.setHistory(appendHistory(merged.history(), runHistoryLine(arguments)));
     writer.writePlanned(output.toStdString());
-    // The writer installed its file by renaming the lock file onto the output.
-    lock.handOver();
+    lock.release();
     say({report.summary(writer.variablesWritten(), processor.derivationsRun(), output)});
     return 0;
 }

@@ -47,17 +47,16 @@ void syncFile(const std::string& path)
     }
 }
 
-// Installing the file releases the lock: the lock file becomes the output,
-// and the caller hands its lock over.
-void installFile(const std::string& tmpPath, const std::string& finalPath)
+// The finished file becomes the output in one step.
+void installFile(const std::string& workingPath, const std::string& finalPath)
 {
-    syncFile(tmpPath);
-    if (std::rename(tmpPath.c_str(), finalPath.c_str()) == 0)
+    syncFile(workingPath);
+    if (std::rename(workingPath.c_str(), finalPath.c_str()) == 0)
         return;
     const int err = errno;
     throw FatalError(2,
                      QString("cannot install %1 as %2: %3")
-                         .arg(QString::fromStdString(tmpPath), QString::fromStdString(finalPath),
+                         .arg(QString::fromStdString(workingPath), QString::fromStdString(finalPath),
                               QString::fromLocal8Bit(std::strerror(err))),
                      KV_HERE, "the existing output is left as it was");
 }
@@ -126,7 +125,7 @@ NC_DATA nclWriter::describeVariables(NC_DATA* members, int memberCount) const
 void nclWriter::writeFile(NC_DATA* members, int memberCount, bool ensemble, const char* filename)
 {
     const std::string finalPath = filename;
-    const std::string tmpPath = finalPath + ".tmp";
+    const std::string workingPath = workingPathOf(finalPath);
     OutFile out;
     out.members = members;
     out.memberCount = memberCount;
@@ -139,7 +138,7 @@ void nclWriter::writeFile(NC_DATA* members, int memberCount, bool ensemble, cons
     TimeCoordinates times(names);
     out.times = &times;
 
-    ncCheck(nc_create(tmpPath.c_str(), NC_NETCDF4, &out.nc), "creating the file");
+    ncCheck(nc_create(workingPath.c_str(), NC_NETCDF4, &out.nc), "creating the file");
     putGlobalAttributes(out.nc, m_history);
     if (ensemble)
         ncCheck(nc_def_dim(out.nc, "ens", static_cast<size_t>(memberCount), &out.ensDim), "defining \"ens\"");
@@ -170,7 +169,7 @@ void nclWriter::writeFile(NC_DATA* members, int memberCount, bool ensemble, cons
     if (!ensemble)
         logInfo("[WRITE NC] write nc finish", __LINE__);
 
-    installFile(tmpPath, finalPath);
+    installFile(workingPath, finalPath);
     if (ensemble)
         nLog("write nc finish\n");
 }

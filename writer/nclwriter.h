@@ -38,11 +38,13 @@ public:
     // lists that no field holds, and the members of an ensemble that no
     // input gives. Returns the number of variables to write.
     size_t plan(const CachedData* in_data);
-    // Writes the planned variables to `outPath`: the file is made under the
-    // lock name (outPath + ".tmp") and renamed onto outPath once complete,
-    // which also releases the caller's lock (the caller then hands it over).
+    // Writes the planned variables to `outPath`: the file is made under
+    // workingPathOf(outPath) and renamed onto outPath once complete, so the
+    // output is never seen half written. The working file belongs to the
+    // holder of the output's lock, who removes what a failure leaves of it.
     // Nothing is made when no variable is planned.
     void writePlanned(const std::string& outPath);
+    static std::string workingPathOf(const std::string& outPath) { return outPath + ".part"; }
 
     // The file's "history" attribute: the lines of the output it merges, if
     // any, and this run's (see appendHistory). None when empty.

@@ -1,4 +1,6 @@
-// The output lock: exclusive creation, waiting, time-out and release.
+// The output lock: exclusive creation, waiting, time-out, release, and the
+// taking over of a lock whose holder is gone.
+#include "app/lockholder.h"
 #include "app/outputlock.h"
 #include "logging/fatal.h"
 
@@ -9,7 +11,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -34,9 +41,25 @@ void recordWait(int waits)
     g_lastWait = waits;
 }
 
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A process id no process has: a child that has ended.
+long long goneProcess()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
 }  // namespace
 
-TEST(OutputLock, CreatesAnEmptyLockAndRemovesItOnRelease)
+TEST(OutputLock, CreatesALockThatRecordsItsHolderAndRemovesItOnRelease)
 {
     QTemporaryDir dir;
     const QString output = dir.path() + "/out.nc";
@@ -46,7 +69,10 @@ TEST(OutputLock, CreatesAnEmptyLockAndRemovesItOnRelease)
         ASSERT_EQ(lock.acquire(quick(5)), OutputLock::Result::Acquired);
         EXPECT_TRUE(lock.held());
         EXPECT_EQ(OutputLock::current(), &lock);
-        EXPECT_EQ(QFileInfo(output + ".tmp").size(), 0);
+        const std::optional<LockHolder> holder = LockHolder::parse(readAll(output + ".tmp"));
+        ASSERT_TRUE(holder.has_value());
+        EXPECT_EQ(holder->pid, ::getpid());
+        EXPECT_EQ(holder->host, LockHolder::self().host);
         EXPECT_EQ(lock.waits(), 0);
 
         // A second run cannot take it while it is held.
@@ -141,22 +167,125 @@ TEST(OutputLock, ReportsALockThatCannotBeCreated)
     EXPECT_EQ(missing.error(), ENOENT);
 }
 
-TEST(OutputLock, HandOverLeavesTheFileToItsNewOwner)
+TEST(OutputLock, ReleaseRemovesWhatAFailureLeftOfTheWorkingFile)
 {
     QTemporaryDir dir;
     const QString output = dir.path() + "/out.nc";
-    {
+    for (const bool installed : {true, false}) {
         OutputLock lock(output);
         ASSERT_EQ(lock.acquire(quick(0)), OutputLock::Result::Acquired);
-        // The writer renames the finished file onto the output.
-        ASSERT_TRUE(QFile::rename(output + ".tmp", output));
-        lock.handOver();
-        EXPECT_FALSE(lock.held());
-        EXPECT_EQ(OutputLock::current(), nullptr);
-        ASSERT_TRUE(touch(output + ".tmp"));  // the next run's lock
+        EXPECT_EQ(lock.workingPath(), output + ".part");
+        ASSERT_TRUE(touch(lock.workingPath()));
+        if (installed)
+            ASSERT_TRUE(QFile::rename(lock.workingPath(), output));
+        lock.release();
+        EXPECT_FALSE(QFile::exists(output + ".part")) << installed;
+        EXPECT_FALSE(QFile::exists(output + ".tmp")) << installed;
+        EXPECT_TRUE(QFile::exists(output)) << installed;
     }
-    EXPECT_TRUE(QFile::exists(output));
-    EXPECT_TRUE(QFile::exists(output + ".tmp"));
+}
+
+TEST(OutputLock, ALockIsTakenOverOnlyWhenItsRecordedHolderIsGone)
+{
+    const LockHolder me = LockHolder::self();
+    auto with = [&](auto change) {
+        LockHolder h = me;
+        change(h);
+        return h.record();
+    };
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+        int ageSeconds;
+        bool fileLocked;  // someone holds the old lock file's file lock
+        const char* reason;  // why it is taken over; null: it is waited for
+    };
+    const long long gone = goneProcess();
+    const Case cases[] = {
+        {"a process that has ended", with([&](LockHolder& h) { h.pid = gone; }), 0, false, "no process has that id"},
+        {"an id now of another process", with([](LockHolder& h) { h.start += 1; }), 0, false,
+         "the process of that id is another one"},
+        {"a holder from before a restart", with([](LockHolder& h) { h.boot = "another boot"; }), 0, false,
+         "the machine has restarted since"},
+        {"a running holder", me.record(), 0, false, nullptr},
+        {"an ended one still holding its file lock", with([&](LockHolder& h) { h.pid = gone; }), 0, true, nullptr},
+        {"another host, lease renewed", with([](LockHolder& h) { h.host = "elsewhere"; }), 30, false, nullptr},
+        {"another host, lease run out", with([](LockHolder& h) { h.host = "elsewhere"; }), 120, false,
+         "its lease has not been renewed for 12"},
+        {"an older version's empty lock", QByteArray(), 600, false, nullptr},
+        {"a record cut short", with([&](LockHolder& h) { h.pid = gone; }).chopped(3), 600, false, nullptr},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir dir;
+        const QString output = dir.path() + "/out.nc", path = output + ".tmp";
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(c.bytes) == c.bytes.size());
+        f.close();
+        const struct timespec renewed[2] = {{::time(nullptr) - c.ageSeconds, 0}, {::time(nullptr) - c.ageSeconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), renewed, 0), 0);
+        const int other = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+        if (c.fileLocked)
+            ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+        OutputLock lock(output);
+        ::testing::internal::CaptureStderr();
+        const OutputLock::Result result = lock.acquire(quick(2));
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        ::close(other);
+        if (!c.reason) {
+            EXPECT_EQ(result, OutputLock::Result::TimedOut) << c.what;
+            EXPECT_TRUE(lock.takenOver().isEmpty()) << c.what;
+            EXPECT_EQ(readAll(path), c.bytes) << c.what;
+            continue;
+        }
+        EXPECT_EQ(result, OutputLock::Result::Acquired) << c.what;
+        EXPECT_EQ(lock.waits(), 0) << c.what;
+        const LockHolder was = *LockHolder::parse(c.bytes);
+        const QString said = QString("the lock %1 is taken over from process %2 on %3: %4")
+                                 .arg(path)
+                                 .arg(was.pid)
+                                 .arg(QString::fromLocal8Bit(was.host), c.reason);
+        EXPECT_TRUE(lock.takenOver().startsWith(said)) << c.what << ": " << lock.takenOver().toStdString();
+        EXPECT_EQ(err, lock.takenOver().toStdString() + "\n") << c.what;
+        EXPECT_EQ(readAll(path), me.record()) << c.what;
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1) << c.what;
+        lock.release();
+        EXPECT_FALSE(QFile::exists(path)) << c.what;
+    }
+}
+
+TEST(OutputLock, OneOfSeveralRunsFindingAGoneHolderTakesItsLockOver)
+{
+    LockHolder gone = LockHolder::self();
+    gone.pid = goneProcess();
+    for (int round = 0; round < 20; ++round) {
+        QTemporaryDir dir;
+        const QString output = dir.path() + "/out.nc";
+        QFile f(output + ".tmp");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(gone.record()) > 0);
+        f.close();
+        std::atomic<int> holders{0}, tookOver{0}, overlaps{0}, acquired{0};
+        std::vector<std::thread> runs;
+        ::testing::internal::CaptureStderr();
+        for (int t = 0; t < 4; ++t)
+            runs.emplace_back([&] {
+                OutputLock lock(output);
+                if (lock.acquire(quick(100000)) != OutputLock::Result::Acquired)
+                    return;
+                ++acquired;
+                if (++holders > 1)
+                    ++overlaps;
+                tookOver += !lock.takenOver().isEmpty();
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                --holders;
+            });
+        for (auto& r : runs)
+            r.join();
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(acquired.load(), 4) << round;
+        EXPECT_EQ(tookOver.load(), 1) << round << err;
+        EXPECT_EQ(overlaps.load(), 0) << round;
+        EXPECT_FALSE(QFile::exists(output + ".tmp")) << round;
+    }
 }
 
 TEST(OutputLock, ARunThatFailsRemovesOnlyTheLockItHolds)

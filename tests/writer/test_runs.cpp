@@ -326,10 +326,10 @@ TEST(Runs, ARunKilledWhileWritingLeavesThePreviousOutput)
     QProcess run;
     run.start(program.file("kelvane"), {"-i", program.file("big.grib2"), "-o", out, "-s", "big.csv"});
     ASSERT_TRUE(run.waitForStarted());
-    // The lock file grows once the writer has started on it.
+    // The working file grows once the writer has started on it.
     bool killed = false;
     for (int k = 0; k < 60000 && run.state() == QProcess::Running; ++k) {
-        if (QFileInfo(out + ".tmp").size() > 0) {
+        if (QFileInfo(out + ".part").size() > 0) {
             ::kill(static_cast<pid_t>(run.processId()), SIGKILL);
             killed = true;
             break;

@@ -427,9 +427,11 @@ TEST_F(WriterTest, InstallingTheFileReleasesTheLockAndReplacesTheOldOutput)
         OutputLock lock(output());
         ASSERT_EQ(lock.acquire(), OutputLock::Result::Acquired);
         writeOutput(output());
-        // The lock file became the output.
-        EXPECT_FALSE(QFile::exists(output() + ".tmp"));
-        lock.handOver();
+        // The working file became the output; the lock is the run's until
+        // it lets go of it.
+        EXPECT_FALSE(QFile::exists(lock.workingPath()));
+        EXPECT_TRUE(QFile::exists(output() + ".tmp"));
+        lock.release();
     }
     EXPECT_FALSE(QFile::exists(output() + ".tmp"));
     NcFile nc(output());
@@ -449,9 +451,10 @@ TEST_F(WriterTest, AFailedInstallLeavesTheOldOutputAndEndsWithStatus2)
             ASSERT_EQ(lock.acquire(), OutputLock::Result::Acquired);
             nclWriter().write(m_store.data(), out.toStdString(), "");
         },
-        2, "cannot install .*taken\\.nc\\.tmp as .*taken\\.nc"));
+        2, "cannot install .*taken\\.nc\\.part as .*taken\\.nc"));
     EXPECT_TRUE(QDir(out + "/inside").exists());
     EXPECT_FALSE(QFile::exists(out + ".tmp"));
+    EXPECT_FALSE(QFile::exists(out + ".part"));
 }
 
 TEST(WriterObject, IsBuiltBesideTheProgramWithTheWriter)

@@ -37,7 +37,8 @@ struct LockHolder {
     static std::optional<LockHolder> parse(const QByteArray& bytes);
 };
 
-// Seconds between two renewals of a held lock's time stamp.
+// Seconds between two renewals of a held lock's time stamp (the lock's
+// default).
 constexpr int kLeaseRenewalSeconds = 5;
 // A lock of another host whose time stamp is older than this has lost its
 // holder: twelve renewals missed in a row.

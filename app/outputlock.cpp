@@ -242,6 +242,7 @@ OutputLock::Result OutputLock::acquire(const Options& options, void (*onWait)(in
     const QByteArray path = QFile::encodeName(m_path);
     m_waits = 0;
     m_takenOver.clear();
+    m_renewMilliseconds = options.renewMilliseconds;
     catchEndingSignals();
     prepareSignalledLock(path, QFile::encodeName(m_workingPath), m_path.left(m_path.size() - 4));
     const QByteArray fresh = freshName(path);
@@ -303,7 +304,7 @@ bool OutputLock::hold(int fd)
 void OutputLock::renewLease()
 {
     std::unique_lock<std::mutex> guard(m_leaseMutex);
-    while (!m_leaseWake.wait_for(guard, std::chrono::seconds(kLeaseRenewalSeconds), [this] { return m_leaseEnds; }))
+    while (!m_leaseWake.wait_for(guard, std::chrono::milliseconds(m_renewMilliseconds), [this] { return m_leaseEnds; }))
         ::futimens(m_fd, nullptr);
 }
 

@@ -5,6 +5,8 @@
 // runs is taken over at once instead of being waited for.
 #pragma once
 
+#include "app/lockholder.h"
+
 #include <QString>
 
 #include <condition_variable>
@@ -19,6 +21,7 @@ public:
     struct Options {
         int pollMilliseconds = 1000;  // pause between two attempts
         int maxWaits = 300;           // give up once the wait count exceeds this
+        int renewMilliseconds = kLeaseRenewalSeconds * 1000;  // how often the held lock is renewed
     };
 
     explicit OutputLock(const QString& outputName);
@@ -76,4 +79,5 @@ private:
     std::mutex m_leaseMutex;
     std::condition_variable m_leaseWake;
     bool m_leaseEnds = false;
+    int m_renewMilliseconds = kLeaseRenewalSeconds * 1000;
 };

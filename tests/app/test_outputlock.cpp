@@ -32,6 +32,7 @@ OutputLock::Options quick(int maxWaits)
     OutputLock::Options o;
     o.pollMilliseconds = 1;
     o.maxWaits = maxWaits;
+    o.renewMilliseconds = 20;
     return o;
 }
 
@@ -74,6 +75,14 @@ TEST(OutputLock, CreatesALockThatRecordsItsHolderAndRemovesItOnRelease)
         EXPECT_EQ(holder->pid, ::getpid());
         EXPECT_EQ(holder->host, LockHolder::self().host);
         EXPECT_EQ(lock.waits(), 0);
+        // Its holder renews its time stamp while it holds it.
+        const QByteArray path = QFile::encodeName(output + ".tmp");
+        const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.constData(), old, 0), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        struct stat st {};
+        ASSERT_EQ(::stat(path.constData(), &st), 0);
+        EXPECT_GT(st.st_mtime, ::time(nullptr) - 60);
 
         // A second run cannot take it while it is held.
         OutputLock other(output);
@@ -176,8 +185,9 @@ TEST(OutputLock, ReleaseRemovesWhatAFailureLeftOfTheWorkingFile)
         ASSERT_EQ(lock.acquire(quick(0)), OutputLock::Result::Acquired);
         EXPECT_EQ(lock.workingPath(), output + ".part");
         ASSERT_TRUE(touch(lock.workingPath()));
-        if (installed)
+        if (installed) {
             ASSERT_TRUE(QFile::rename(lock.workingPath(), output));
+        }
         lock.release();
         EXPECT_FALSE(QFile::exists(output + ".part")) << installed;
         EXPECT_FALSE(QFile::exists(output + ".tmp")) << installed;
@@ -224,8 +234,9 @@ TEST(OutputLock, ALockIsTakenOverOnlyWhenItsRecordedHolderIsGone)
         const struct timespec renewed[2] = {{::time(nullptr) - c.ageSeconds, 0}, {::time(nullptr) - c.ageSeconds, 0}};
         ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), renewed, 0), 0);
         const int other = ::open(QFile::encodeName(path).constData(), O_RDONLY);
-        if (c.fileLocked)
+        if (c.fileLocked) {
             ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+        }
         OutputLock lock(output);
         ::testing::internal::CaptureStderr();
         const OutputLock::Result result = lock.acquire(quick(2));

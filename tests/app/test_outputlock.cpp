@@ -3,6 +3,7 @@
 #include "app/lockholder.h"
 #include "app/outputlock.h"
 #include "logging/fatal.h"
+#include "support/programdir.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,7 +15,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -40,22 +40,6 @@ std::atomic<int> g_lastWait{0};
 void recordWait(int waits)
 {
     g_lastWait = waits;
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// A process id no process has: a child that has ended.
-long long goneProcess()
-{
-    const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(0);
-    ::waitpid(child, nullptr, 0);
-    return child;
 }
 
 }  // namespace
@@ -210,7 +194,7 @@ TEST(OutputLock, ALockIsTakenOverOnlyWhenItsRecordedHolderIsGone)
         bool fileLocked;  // someone holds the old lock file's file lock
         const char* reason;  // why it is taken over; null: it is waited for
     };
-    const long long gone = goneProcess();
+    const long long gone = endedProcessId();
     const Case cases[] = {
         {"a process that has ended", with([&](LockHolder& h) { h.pid = gone; }), 0, false, "no process has that id"},
         {"an id now of another process", with([](LockHolder& h) { h.start += 1; }), 0, false,
@@ -267,7 +251,7 @@ TEST(OutputLock, ALockIsTakenOverOnlyWhenItsRecordedHolderIsGone)
 TEST(OutputLock, OneOfSeveralRunsFindingAGoneHolderTakesItsLockOver)
 {
     LockHolder gone = LockHolder::self();
-    gone.pid = goneProcess();
+    gone.pid = endedProcessId();
     for (int round = 0; round < 20; ++round) {
         QTemporaryDir dir;
         const QString output = dir.path() + "/out.nc";

@@ -1,5 +1,7 @@
-// Real processes into one output: many runs merging at once, runs killed at
-// random moments, and a lock left behind by a killed run.
+// Real processes into one output: many runs merging at once (starting on a
+// lock whose holder has ended), runs killed at random moments, and a lock
+// left behind by an older version.
+#include "app/lockholder.h"
 #include "support/gribfiles.h"
 #include "support/ncfile.h"
 #include "support/programdir.h"
@@ -53,16 +55,25 @@ TEST(Stress, SixteenMergingRunsLeaveEveryVariable)
         ASSERT_TRUE(writeBytes(program.file(kNames[k] + ".grib2"), bytes));
     }
     const QString out = program.file("shared.nc");
+    // They start on a lock left by a holder that has ended: exactly one of
+    // them takes it over.
+    LockHolder gone = LockHolder::self();
+    gone.pid = endedProcessId();
+    ASSERT_TRUE(writeBytes(out + ".tmp", gone.record()));
     std::vector<std::unique_ptr<QProcess>> runs;
     for (const QString& name : kNames) {
         runs.push_back(std::make_unique<QProcess>());
         runs.back()->start(program.file("kelvane"), {"-i", program.file(name + ".grib2"), "-o", out, "-s", "merge.csv"});
     }
+    int tookOver = 0;
     for (auto& p : runs) {
         ASSERT_TRUE(p->waitForFinished(200000));
         EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(p->exitCode(), 0) << p->readAllStandardError().toStdString();
+        const QString err = QString::fromLocal8Bit(p->readAllStandardError());
+        EXPECT_EQ(p->exitCode(), 0) << err.toStdString();
+        tookOver += err.count(QString("the lock %1.tmp is taken over from process %2 on ").arg(out).arg(gone.pid));
     }
+    EXPECT_EQ(tookOver, 1);
     EXPECT_FALSE(QFile::exists(out + ".tmp"));
     NcFile nc(out);
     ASSERT_TRUE(nc.ok());

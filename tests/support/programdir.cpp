@@ -5,6 +5,9 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 QStringList RunResult::outLines() const
 {
     QStringList lines = out.split('\n');
@@ -81,4 +84,13 @@ QByteArray readAll(const QString& path)
     if (!f.open(QIODevice::ReadOnly))
         return QByteArray();
     return f.readAll();
+}
+
+long long endedProcessId()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
 }

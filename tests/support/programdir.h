@@ -40,3 +40,6 @@ private:
 };
 
 QByteArray readAll(const QString& path);
+
+// An id no process has: that of a child that has ended.
+long long endedProcessId();

@@ -216,6 +216,9 @@ for ((task = 2; task < tasks && ${#cancelled[@]} < 2; task++)); do
   done
   if [[ $state == CANCELLED ]]; then
     cancelled+=("$task")
+    # Ended by the SIGTERM itself, not by the SIGKILL that follows KillWait.
+    code=$(scontrol -o show job "$id" | grep -o 'ExitCode=[0-9:]*')
+    [[ $code == ExitCode=0:15 ]] || fail "task $task, cancelled, ended with $code, not by SIGTERM"
     err=$work/log/job-$id.err
     if grep -q 'ended by signal' "$err"; then
       say "task $task cancelled holding the lock: $(grep -h 'ended by signal' "$err")"

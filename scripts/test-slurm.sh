@@ -35,6 +35,11 @@ fi
 for tool in munged slurmctld slurmd sbatch scancel squeue scontrol grib_filter ncdump; do
   command -v "$tool" >/dev/null || fail "$tool is missing (make test-slurm installs it)"
 done
+# slurmd initialises its cgroup plugin whatever the tracking and task
+# plugins, and ends without a cgroup file system (a chroot without /sys).
+if [[ ! -d /sys/fs/cgroup ]] || [[ -z $(ls -A /sys/fs/cgroup 2>/dev/null) ]]; then
+  fail "no cgroup file system at /sys/fs/cgroup: slurmd cannot start (mount /sys in this root)"
+fi
 
 # ---- the daemons, stopped by their ids on any way out ----------------------
 daemons=()

@@ -44,3 +44,11 @@ test: test-build test-asan test-fuzz
 
 clean:
 	rm -rf build build-asan build-fuzz
+
+# Conversions under a real scheduler: a one-node Slurm cluster on this
+# machine runs a job array of merging conversions (installs slurm-wlm and
+# munge first; not part of `make test`).
+.PHONY: test-slurm
+test-slurm: build
+	bash scripts/install-deps.sh slurm
+	bash scripts/test-slurm.sh build

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Kelvane needs to build and test; does nothing
-# when every one of them is already installed.
+# when every one of them is already installed. The argument `slurm` adds the
+# scheduler that `make test-slurm` runs.
 set -euo pipefail
 
 packages=(
@@ -16,6 +17,11 @@ packages=(
   # libclang-common-14-dev, so not pulled in without recommends)
   libclang-rt-14-dev
 )
+# `install-deps.sh slurm` adds the one-node scheduler that `make test-slurm`
+# starts; no other target installs it.
+if [[ "${1:-}" == slurm ]]; then
+  packages+=(slurm-wlm munge)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -296,14 +296,22 @@ bool OutputLock::hold(int fd)
     // memory, ecCodes failing a check of its own) releases it here.
     static const bool atExit = std::atexit(releaseCurrentLock) == 0;
     (void)atExit;
+    // The renewing thread has started before the run goes on: a thread
+    // half way through its start may hold a lock of the allocator, which a
+    // process the run forks (to check a netCDF header) would inherit held.
+    std::unique_lock<std::mutex> guard(m_leaseMutex);
     m_leaseEnds = false;
+    m_leaseStarted = false;
     m_lease = std::thread([this] { renewLease(); });
+    m_leaseWake.wait(guard, [this] { return m_leaseStarted; });
     return true;
 }
 
 void OutputLock::renewLease()
 {
     std::unique_lock<std::mutex> guard(m_leaseMutex);
+    m_leaseStarted = true;
+    m_leaseWake.notify_all();
     while (!m_leaseWake.wait_for(guard, std::chrono::milliseconds(m_renewMilliseconds), [this] { return m_leaseEnds; }))
         ::futimens(m_fd, nullptr);
 }

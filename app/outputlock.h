@@ -79,5 +79,6 @@ private:
     std::mutex m_leaseMutex;
     std::condition_variable m_leaseWake;
     bool m_leaseEnds = false;
+    bool m_leaseStarted = false;
     int m_renewMilliseconds = kLeaseRenewalSeconds * 1000;
 };

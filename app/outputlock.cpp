@@ -44,10 +44,11 @@ volatile sig_atomic_t s_lockHeld = 0;
 // The signals a scheduler or a user ends a run with, and a closed pipe.
 constexpr int kEndingSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGPIPE};
 
-void writeAll(const char* text, size_t length)
+// Async-signal-safe.
+void writeAll(int fd, const char* text, size_t length)
 {
     while (length > 0) {
-        const ssize_t n = ::write(STDERR_FILENO, text, length);
+        const ssize_t n = ::write(fd, text, length);
         if (n <= 0)
             return;
         text += n;
@@ -74,9 +75,9 @@ extern "C" void onEndingSignal(int signal)
             while (n > 0)
                 number[k++] = digits[--n];
             static const char kStart[] = "ended by signal ";
-            writeAll(kStart, sizeof kStart - 1);
-            writeAll(number, k);
-            writeAll(s_signalled.said, s_signalled.saidLength);
+            writeAll(STDERR_FILENO, kStart, sizeof kStart - 1);
+            writeAll(STDERR_FILENO, number, k);
+            writeAll(STDERR_FILENO, s_signalled.said, s_signalled.saidLength);
         }
     }
     struct sigaction plain {};
@@ -164,15 +165,7 @@ void writeRecord(int fd)
     // A file system without file locks leaves the record alone to say it.
     ::flock(fd, LOCK_EX | LOCK_NB);
     const QByteArray record = LockHolder::self().record();
-    const char* at = record.constData();
-    size_t left = static_cast<size_t>(record.size());
-    while (left > 0) {
-        const ssize_t n = ::write(fd, at, left);
-        if (n <= 0)
-            return;
-        at += n;
-        left -= static_cast<size_t>(n);
-    }
+    writeAll(fd, record.constData(), static_cast<size_t>(record.size()));
 }
 
 // A lock file with this run's record, made beside the lock under a name of

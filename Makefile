@@ -6,6 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 CMAKE ?= cmake
 
 .PHONY: all deps build build-asan demo test test-build test-asan test-fuzz fuzz clean
+.PHONY: build-tsan test-tsan
 
 all: build
 
@@ -29,6 +30,17 @@ test-build: build
 test-asan: build-asan
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
+# The tests of the threaded code (readers, derivations) alone, built with
+# clang under ThreadSanitizer with LLVM's OpenMP runtime and its Archer
+# tool, each run on 2 and on 4 threads: a race fails the test.
+build-tsan: deps
+	$(CMAKE) -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_TSAN=ON -DKELVANE_TESTS=ON \
+	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14
+	$(CMAKE) --build build-tsan -j $(JOBS) --target test_readers test_process
+
+test-tsan: build-tsan
+	cd build-tsan && ctest --output-on-failure -j $(JOBS)
+
 # The fuzz targets (clang, in build-fuzz) over their seeds and kept
 # regression inputs: a replay, not a campaign.
 test-fuzz: deps
@@ -39,11 +51,12 @@ fuzz: deps
 	FUZZ_SECONDS=$(or $(FUZZ_SECONDS),60) bash scripts/fuzz.sh run
 
 # Every test, in a normal build and under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the fuzz replay.
-test: test-build test-asan test-fuzz
+# UndefinedBehaviorSanitizer, the threaded code's under ThreadSanitizer,
+# then the fuzz replay.
+test: test-build test-asan test-tsan test-fuzz
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz
 
 # Conversions under a real scheduler: a one-node Slurm cluster on this
 # machine runs a job array of merging conversions (installs slurm-wlm and

@@ -18,11 +18,11 @@
 #include <sys/mman.h>
 
 #if defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
 #define KELVANE_OWN_ALLOCATION 0
 #endif
 #endif
-#if !defined(KELVANE_OWN_ALLOCATION) && defined(__SANITIZE_ADDRESS__)
+#if !defined(KELVANE_OWN_ALLOCATION) && (defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__))
 #define KELVANE_OWN_ALLOCATION 0
 #endif
 #ifndef KELVANE_OWN_ALLOCATION

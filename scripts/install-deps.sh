@@ -13,6 +13,10 @@ packages=(
   zlib1g-dev libbz2-dev bzip2 gzip
   libgtest-dev libgmock-dev
   clang-14 libfuzzer-14-dev
+  # LLVM's OpenMP runtime, its headers for clang and its Archer tool
+  # (ThreadSanitizer build); llvm-14 for llvm-symbolizer, which names the
+  # functions and lines of sanitizer reports
+  libomp-14-dev llvm-14
   # clang-14's sanitizer and libFuzzer runtimes (only a recommendation of
   # libclang-common-14-dev, so not pulled in without recommends)
   libclang-rt-14-dev

@@ -195,14 +195,11 @@ private:
     bool m_pastEnd = false;
 };
 
-// Opens the file and reads what NcInput reads of any file: every
-// dimension, variable and attribute, and the values of the coordinate
-// variables. Failures the library reports are the caller's to report.
-void readHeader(const std::string& path)
+// Reads what NcInput reads of any open file: every dimension, variable and
+// attribute, and the values of the coordinate variables. Failures the
+// library reports are the caller's to report.
+void readHeader(int nc)
 {
-    int nc = -1;
-    if (nc_open(path.c_str(), NC_NOWRITE, &nc) != NC_NOERR)
-        return;
     int ndims = 0, nvars = 0, natts = 0;
     char name[NC_MAX_NAME + 1] = {};
     auto attributes = [&](int var, int count) {
@@ -246,6 +243,16 @@ void readHeader(const std::string& path)
             }
         }
     }
+}
+
+#ifndef KELVANE_HEADER_CHECK_IN_PROCESS
+// The same of the file at `path`, opened and closed again.
+void readHeader(const std::string& path)
+{
+    int nc = -1;
+    if (nc_open(path.c_str(), NC_NOWRITE, &nc) != NC_NOERR)
+        return;
+    readHeader(nc);
     nc_close(nc);
 }
 
@@ -255,17 +262,8 @@ void readHeader(const std::string& path)
 // own buffers on one or loop for ever; the read runs first in a child
 // process, so that such a failure ends the child, not the run. Empty too
 // when no child can be started.
-//
-// Built with KELVANE_HEADER_CHECK_IN_PROCESS (the fuzz build), the header
-// is read in the process itself: a fuzzer runs thousands of inputs a
-// second and stands in for the child with its own crash and time-out
-// handling, so a failure of the library is reported there, not contained.
 QString headerReadFault(const std::string& path)
 {
-#ifdef KELVANE_HEADER_CHECK_IN_PROCESS
-    readHeader(path);
-    return QString();
-#else
     // Processor seconds a header read may take: a valid header of thousands
     // of variables reads in well under one.
     constexpr rlim_t kHeaderSeconds = 10;
@@ -324,16 +322,18 @@ QString headerReadFault(const std::string& path)
     if (WIFSIGNALED(status) && (WTERMSIG(status) == SIGXCPU || WTERMSIG(status) == SIGKILL))
         return QString("the netCDF library does not finish reading its header within %1 s").arg(kHeaderSeconds);
     return QString("the netCDF library fails on its header");
-#endif
 }
+#endif
 
 }  // namespace
 
 NcInput::NcInput(const std::string& path, const QString& detail) : m_path(path), m_detail(detail)
 {
     QString fault = ClassicHeader(path).fault();
+#ifndef KELVANE_HEADER_CHECK_IN_PROCESS
     if (fault.isEmpty())
         fault = headerReadFault(path);
+#endif
     if (!fault.isEmpty())
         throw FatalError(2, QString("netCDF: cannot read %1: %2").arg(QString::fromStdString(path), fault), KV_HERE,
                          m_detail);
@@ -347,6 +347,12 @@ NcInput::NcInput(const std::string& path, const QString& detail) : m_path(path),
         }
         check(status);
     };
+#ifdef KELVANE_HEADER_CHECK_IN_PROCESS
+    // The fuzz build reads the header in-process, on the file's own handle:
+    // the fuzzer's crash and time-out handling stands in for the child, and
+    // a failure of the library is reported there, not contained.
+    readHeader(m_id);
+#endif
     opened(nc_inq(m_id, &m_ndims, &m_nvars, nullptr, nullptr));
     m_dimLength.assign(static_cast<size_t>(std::max(m_ndims, 0)), 0);
     for (int d = 0; d < m_ndims; ++d)

@@ -51,6 +51,13 @@ private:
 // and the compressed forms.
 QString nameFor(const uint8_t* data, size_t size, const QString& base);
 
+// Keeps one netCDF file open for the rest of the process: the library
+// allocates its table of open files (half a megabyte) when a file opens
+// while none is, and frees it when the last one closes, which under the
+// sanitizer's allocator costs more than reading a small file. Lets HDF5
+// keep every block it frees for reuse likewise.
+void keepNetcdfOpen();
+
 // Whether the bytes hold an HDF5 global heap collection ("GCOL") that the
 // HDF5 library is known to fail on while the netCDF library reads a header:
 // an object running past the collection's end (HDF5 copies it from beyond

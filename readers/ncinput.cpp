@@ -77,6 +77,8 @@ public:
             return QString("its header holds a name of %1 bytes, more than %2").arg(m_longest).arg(NC_MAX_NAME);
         if (m_pastEnd)
             return QString("its header runs past the end of the file");
+        if (m_stringVariable)
+            return QString("its header gives a variable the type string, which a classic file cannot hold");
         return QString();
     }
 
@@ -95,11 +97,22 @@ private:
         if (!attributes() || !list(0x0B, n))
             return;
         for (uint64_t i = 0; i < n; ++i) {
-            uint64_t dims = 0;
-            if (!name() || !count(dims) || !skip(dims, m_countSize) || !attributes() || !skip(4 + m_countSize + offsetSize))
+            uint64_t dims = 0, type = 0;
+            if (!name() || !count(dims) || !skip(dims, m_countSize) || !attributes() || !number(type, 4))
+                return;
+            // The library takes a variable of strings, which take no bytes
+            // in a classic file, and divides by its size of 0 checking its
+            // shape.
+            if (type == kString) {
+                m_stringVariable = true;
+                return;
+            }
+            if (!skip(m_countSize + offsetSize))
                 return;
         }
     }
+
+    static constexpr uint64_t kString = 12;
 
     bool fits(uint64_t n)
     {
@@ -193,6 +206,7 @@ private:
     size_t m_countSize = 4;
     uint64_t m_longest = 0;
     bool m_pastEnd = false;
+    bool m_stringVariable = false;
 };
 
 // Reads what NcInput reads of any open file: every dimension, variable and

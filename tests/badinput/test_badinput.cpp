@@ -500,8 +500,19 @@ TEST_F(BadInput, NetcdfModelFiles)
         dir, [](int nc) { int d; defAxis(nc, "lat", 3, nullptr, &d); }, nullptr, NC_CLASSIC_MODEL);
     const QByteArray cdf5 = netcdfBytes(
         dir, [](int nc) { int d; defAxis(nc, "lat", 3, nullptr, &d); }, nullptr, NC_64BIT_DATA);
+    // A variable "t" over "lat": its type follows its name, dimension and
+    // empty attribute list at byte 68.
+    const QByteArray classicVariable = netcdfBytes(
+        dir,
+        [](int nc) {
+            int d, v;
+            nc_def_dim(nc, "lat", 3, &d);
+            nc_def_var(nc, "t", NC_FLOAT, 1, &d, &v);
+        },
+        nullptr, NC_CLASSIC_MODEL);
     ASSERT_TRUE(classic.startsWith("CDF\x01"));
     ASSERT_TRUE(cdf5.startsWith("CDF\x05"));
+    ASSERT_EQ(classicVariable.mid(68, 4), u32be(NC_FLOAT));
     // The first dimension's name length follows the magic, the record count
     // and the list's tag and count: 4-byte fields in CDF-1, 8-byte counts in CDF-5.
     const QByteArray longName1 = withBytes(classic, 16, u32be(2816));
@@ -518,6 +529,8 @@ TEST_F(BadInput, NetcdfModelFiles)
         {"classic file with a stray tag on no attributes and a variable of 2^30 dimensions",
          withBytes(withBytes(classic, 28, u32be(0x1500)), 52, u32be(0x40000000)), 2,
          "its header runs past the end of the file", name},
+        {"classic file with a variable of strings", withBytes(classicVariable, 68, u32be(NC_STRING)), 2,
+         "gives a variable the type string", name},
         {"text that is not netCDF", QByteArray("netcdf model {\n").repeated(20), 2, "netCDF", name},
         {"empty file", "", 2, "netCDF", name},
         {"netCDF-4 file cut after 200 bytes", good.left(200), 2, "netCDF", name},

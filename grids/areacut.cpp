@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 namespace {
@@ -17,7 +18,20 @@ long long cell(double offset, float step, long long n)
     return k >= 0 && k < n ? k : -1;
 }
 
+std::atomic<long long> s_maxCells{0};
+
 }  // namespace
+
+void AreaGrid::setMaxCells(long long cells)
+{
+    s_maxCells.store(cells, std::memory_order_relaxed);
+}
+
+long long AreaGrid::maxCells()
+{
+    const long long set = s_maxCells.load(std::memory_order_relaxed);
+    return set > 0 ? std::min(set, kMaxAreaCells) : kMaxAreaCells;
+}
 
 bool AreaGrid::define(const float* area, float dx, float dy)
 {
@@ -39,7 +53,7 @@ bool AreaGrid::define(const float* area, float dx, float dy)
     };
     const long long nx = count(columns);
     const long long ny = count(rows);
-    if (nx * ny > kMaxAreaCells)
+    if (nx * ny > maxCells())
         return false;
     m_lon0 = area[0];
     m_lat0 = area[1];

@@ -18,8 +18,14 @@ constexpr int kMaxColumnsOfAPoint = 3;
 // columns run on east from the start (170 to -170 gives 170 to 190).
 class AreaGrid {
 public:
-    // False when the area gives no cells or more than kMaxAreaCells.
+    // False when the area gives no cells or more than maxCells().
     bool define(const float* area, float dx, float dy);
+
+    // The most cells define() accepts: kMaxAreaCells unless set lower (0
+    // sets it back). A harness that runs under an allocation limit lowers
+    // it.
+    static void setMaxCells(long long cells);
+    static long long maxCells();
 
     bool operator==(const AreaGrid& o) const
     {
@@ -62,7 +68,7 @@ private:
 // Places the points (lon[k], lat[k], values[k]) on the area grid: each point
 // goes to its nearest cells, a later point replacing an earlier one. Cells no
 // point reaches hold `fill`. False, with nothing changed, when the area
-// gives no cells or more than kMaxAreaCells.
+// gives no cells or more than AreaGrid::maxCells().
 bool placeOnArea(const std::vector<double>& lon, const std::vector<double>& lat, const std::vector<double>& values,
                  std::vector<double>& outLon, std::vector<double>& outLat, std::vector<double>& outValues,
                  const float* area, float dx, float dy, double fill);

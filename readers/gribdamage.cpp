@@ -16,6 +16,9 @@ constexpr size_t kWindow = 65536;
 // one it meets after the current position, whatever follows.
 bool isMagic(const unsigned char* p)
 {
+    // Tried at every byte searched: the first byte alone rules out most.
+    if (p[0] != 'G' && p[0] != 'B' && p[0] != 'D' && p[0] != 'T')
+        return false;
     return std::memcmp(p, "GRIB", 4) == 0 || std::memcmp(p, "BUDG", 4) == 0 || std::memcmp(p, "DIAG", 4) == 0 ||
            std::memcmp(p, "TIDE", 4) == 0;
 }

@@ -321,9 +321,12 @@ bool GribMessages::cover(uint64_t end)
 
 void GribMessages::pull()
 {
+    // Pieces grow with the window, from 64 KiB up to kPiece: a small file
+    // is not given a mebibyte to fill.
     const size_t had = m_window.size();
-    m_window.resize(had + kPiece);
-    const size_t got = m_stream->read(m_window.data() + had, kPiece);
+    const size_t piece = std::min(kPiece, std::max<size_t>(size_t(64) << 10, had));
+    m_window.resize(had + piece);
+    const size_t got = m_stream->read(m_window.data() + had, piece);
     m_window.resize(had + got);
     m_produced += got;
     if (m_stream->finished())

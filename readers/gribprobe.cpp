@@ -55,7 +55,7 @@ void tableFailure(const QString& tableFile)
 QString areaRowOf(grib_handle* h, const QString& fileName)
 {
     GridBounds b;
-    if (readGridBounds(h, gribReader::kMaxPoints, b)) {
+    if (readGridBounds(h, gribReader::maxPoints(), b)) {
         // The spacing a grid placed by the nearest point would be given.
         const std::string type = gribkeys::optionalText(h, "gridType");
         const float step = placedByNearestPoint(type) ? areaSpacing(h, type) : 0.0f;

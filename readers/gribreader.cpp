@@ -11,6 +11,7 @@
 #include "table/csvfileparser.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 
@@ -125,7 +126,20 @@ float regularStep(long nx, double firstLon, double lastLon, bool westward, long 
     return nx >= 2 && nx <= points ? static_cast<float>(span / static_cast<double>(nx - 1)) : 0.0f;
 }
 
+std::atomic<long> s_maxPoints{0};
+
 }  // namespace
+
+void gribReader::setMaxPoints(long points)
+{
+    s_maxPoints.store(points, std::memory_order_relaxed);
+}
+
+long gribReader::maxPoints()
+{
+    const long set = s_maxPoints.load(std::memory_order_relaxed);
+    return set > 0 ? std::min(set, kMaxPoints) : kMaxPoints;
+}
 
 void gribReader::trim(std::string& text)
 {
@@ -380,7 +394,7 @@ gribReader::Decoding gribReader::checkDecoding(grib_handle* h, const QString& fi
     const QString qShortName = QString::fromStdString(shortName);
     long rows = 0, columns = 0;
     QString problem;
-    switch (gribkeys::gridFault(h, kMaxPoints, points, rows, columns)) {
+    switch (gribkeys::gridFault(h, maxPoints(), points, rows, columns)) {
     case gribkeys::GridFault::None:
         return Decoding::Possible;
     case gribkeys::GridFault::NoPointCount:

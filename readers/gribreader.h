@@ -44,6 +44,11 @@ public:
     static constexpr long long kMaxCells = kMaxAreaCells;
     // Largest message accepted, in points.
     static constexpr long kMaxPoints = 1L << 28;
+    // The most points a message may have: kMaxPoints unless set lower (0
+    // sets it back). A harness that runs under an allocation limit lowers
+    // it.
+    static void setMaxPoints(long points);
+    static long maxPoints();
 
     probeData m_prob;
 

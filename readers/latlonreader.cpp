@@ -3,6 +3,7 @@
 #include "logging/progress.h"
 #include "logging/qlogger.h"
 #include "readers/modelfile.h"
+#include "readers/ncinput.h"
 
 #include <QFile>
 
@@ -95,6 +96,7 @@ bool latlonReader::readFile(QString filename)
     bool cut = false;        // run-length values past the grid were dropped
     bool announced = false;  // the previous level said another one follows
     std::vector<int16_t> grid;
+    uint64_t kept = 0;  // cells of the levels read
     ProgressLine progress(filename, "levels");
     uint64_t levels = 0;
     for (bool first = true;; first = false) {
@@ -117,6 +119,19 @@ bool latlonReader::readFile(QString filename)
         if (!sizeFits(d.rows, d.cols, h.compmode == 0 ? 2 : 0, file, &cells) ||
             (h.compmode != 0 && cells > kMaxPackedCells)) {
             reportBadSize(filename, QString("a level of %1 x %2 values does not fit the file").arg(d.rows).arg(d.cols),
+                          kReader);
+            break;
+        }
+        // Every level is kept at 8 bytes a cell, and a packed one takes a
+        // few bytes of the file whatever its size: the levels together are
+        // bounded by the machine's memory.
+        kept += cells;
+        if (!NcInput::fitsInMemory(kept)) {
+            reportBadSize(filename,
+                          QString("a level of %1 x %2 values with the levels before it is too large for this "
+                                  "machine's memory")
+                              .arg(d.rows)
+                              .arg(d.cols),
                           kReader);
             break;
         }

@@ -80,18 +80,23 @@ uint64_t le(const QByteArray& bytes, int at, int width)
 }
 
 // A netCDF-4 file whose HDF5 global heap (where the dimension lists live)
-// gives its last object a size of 285 MB: the HDF5 library copies that many
-// bytes out of a heap of a few kilobytes when it reads the object.
-QByteArray withOversizedHeapObject(const QByteArray& nc)
+// gives an object another size: its last object 285 MB, which the HDF5
+// library copies out of a heap of a few kilobytes when it reads the object,
+// or the free space after it none, on which the library walks the heap for
+// ever.
+enum class HeapDamage { OversizedObject, EmptyFreeSpace };
+QByteArray withDamagedHeap(const QByteArray& nc, HeapDamage damage)
 {
     const int heap = nc.indexOf("GCOL");
     if (heap < 0 || heap + 16 > nc.size())
         return {};
     const uint64_t end = std::min<uint64_t>(heap + le(nc, heap + 8, 8), nc.size());
     int last = -1;
-    for (uint64_t pos = heap + 16; pos + 16 <= end && le(nc, int(pos), 2) != 0;
-         pos += 16 + (le(nc, int(pos) + 8, 8) + 7) / 8 * 8)
+    uint64_t pos = heap + 16;
+    for (; pos + 16 <= end && le(nc, int(pos), 2) != 0; pos += 16 + (le(nc, int(pos) + 8, 8) + 7) / 8 * 8)
         last = int(pos);
+    if (damage == HeapDamage::EmptyFreeSpace)
+        return pos + 16 <= end ? withBytes(nc, int(pos), QByteArray(16, 0)) : QByteArray();
     if (last < 0)
         return {};
     const char size[8] = {8, 0, 0, 0x11, 0, 0, 0, 0};
@@ -495,8 +500,19 @@ TEST_F(BadInput, NetcdfModelFiles)
         dir, [](int nc) { int d; defAxis(nc, "lat", 3, nullptr, &d); }, nullptr, NC_CLASSIC_MODEL);
     const QByteArray cdf5 = netcdfBytes(
         dir, [](int nc) { int d; defAxis(nc, "lat", 3, nullptr, &d); }, nullptr, NC_64BIT_DATA);
+    // A variable "t" over "lat": its type follows its name, dimension and
+    // empty attribute list at byte 68.
+    const QByteArray classicVariable = netcdfBytes(
+        dir,
+        [](int nc) {
+            int d, v;
+            nc_def_dim(nc, "lat", 3, &d);
+            nc_def_var(nc, "t", NC_FLOAT, 1, &d, &v);
+        },
+        nullptr, NC_CLASSIC_MODEL);
     ASSERT_TRUE(classic.startsWith("CDF\x01"));
     ASSERT_TRUE(cdf5.startsWith("CDF\x05"));
+    ASSERT_EQ(classicVariable.mid(68, 4), u32be(NC_FLOAT));
     // The first dimension's name length follows the magic, the record count
     // and the list's tag and count: 4-byte fields in CDF-1, 8-byte counts in CDF-5.
     const QByteArray longName1 = withBytes(classic, 16, u32be(2816));
@@ -513,6 +529,8 @@ TEST_F(BadInput, NetcdfModelFiles)
         {"classic file with a stray tag on no attributes and a variable of 2^30 dimensions",
          withBytes(withBytes(classic, 28, u32be(0x1500)), 52, u32be(0x40000000)), 2,
          "its header runs past the end of the file", name},
+        {"classic file with a variable of strings", withBytes(classicVariable, 68, u32be(NC_STRING)), 2,
+         "gives a variable the type string", name},
         {"text that is not netCDF", QByteArray("netcdf model {\n").repeated(20), 2, "netCDF", name},
         {"empty file", "", 2, "netCDF", name},
         {"netCDF-4 file cut after 200 bytes", good.left(200), 2, "netCDF", name},
@@ -639,8 +657,10 @@ TEST_F(BadInput, OutputsToMerge)
         {"empty output", "", 2, "netCDF"},
         {"output cut in the middle", s_before->left(s_before->size() / 2), 2, "netCDF"},
         {"output cut after its signature", s_before->left(8), 2, "netCDF"},
-        {"output with an object of its HDF5 heap past the heap", withOversizedHeapObject(*s_before), 2,
-         "the netCDF library fails on its header"},
+        {"output with an object of its HDF5 heap past the heap",
+         withDamagedHeap(*s_before, HeapDamage::OversizedObject), 2, "the netCDF library fails on its header"},
+        {"output whose HDF5 heap has free space of no bytes", withDamagedHeap(*s_before, HeapDamage::EmptyFreeSpace),
+         2, "the netCDF library does not finish reading its header within 10 s"},
         {"output whose axes have no names", output(NoAxisNames), 2, "Attribute not found"},
         {"output variable without a fill value", output(NoFill), 2, "Attribute not found"},
         {"output variable without its time attributes", output(NoTimes), 2, "Attribute not found"},

@@ -4,6 +4,7 @@
 #include "harness.h"
 
 #include "model/basereader.h"
+#include "readers/ncinput.h"
 #include "readers/readerfactory.h"
 
 #include <memory>
@@ -18,6 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return true;
     }();
     (void)loaded;
+    // The values kept of a file are bounded at 64 MiB, well inside
+    // libFuzzer's allocation limit: latlon levels take a few bytes of the
+    // file for up to 2^26 cells each.
+    NcInput::setMemoryLimit(size_t(64) << 20);
 
     const fuzz::InputFile input(data, size, fuzz::nameFor(data, size, KV_FUZZ_NAME));
     g_collect_number = 0;

@@ -9,6 +9,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::setUp();
+    fuzz::keepNetcdfOpen();
+    if (fuzz::hdf5HeapMishandled(data, size))
+        return 0;
     // Variables whose values would take more than 64 MiB are refused as too
     // large for memory, well inside libFuzzer's allocation limit.
     NcInput::setMemoryLimit(size_t(64) << 20);

@@ -15,7 +15,7 @@
 namespace fuzz {
 
 // Once per process: stdout to /dev/null, no log file, a temporary directory
-// under $TMPDIR (removed at exit).
+// under $TMPDIR, else /dev/shm, else /tmp (removed at exit).
 void setUp();
 
 // Runs `body`; a fatal end inside it is an expected outcome, not a crash:
@@ -50,6 +50,23 @@ private:
 // gzip and ".bz2" for bzip2 content, so that one target reaches the plain
 // and the compressed forms.
 QString nameFor(const uint8_t* data, size_t size, const QString& base);
+
+// Keeps one netCDF file open for the rest of the process: the library
+// allocates its table of open files (half a megabyte) when a file opens
+// while none is, and frees it when the last one closes, which under the
+// sanitizer's allocator costs more than reading a small file. Lets HDF5
+// keep every block it frees for reuse likewise.
+void keepNetcdfOpen();
+
+// Whether the bytes hold an HDF5 global heap collection ("GCOL") that the
+// HDF5 library is known to fail on while the netCDF library reads a header:
+// an object running past the collection's end (HDF5 copies it from beyond
+// its own buffer) or free space of no bytes (HDF5 walks the collection for
+// ever). The program reads headers in a child process that contains both;
+// the fuzz build reads them in-process, so its netCDF targets pass such
+// inputs over rather than report HDF5's faults as the program's. 8-byte
+// lengths, as every netCDF-4 file has.
+bool hdf5HeapMishandled(const uint8_t* data, size_t size);
 
 // Loads a table through the program's parser: the shipped header lines,
 // the settings row (overwrite switch, file type, version 2.0), the area

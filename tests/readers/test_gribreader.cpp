@@ -530,6 +530,16 @@ TEST(GribAreaCut, GridSizesAndNearestCells)
     EXPECT_FALSE(gribReader::dataConvert(lon, lat, values, outLon, outLat, out, beyondATurn, 0.25f, 0.25f, -1));
     EXPECT_FALSE(gribReader::dataConvert(lon, lat, values, outLon, outLat, out, area, 1e-6f, 1e-6f, -1));
     EXPECT_FALSE(gribReader::dataConvert(lon, lat, values, outLon, outLat, out, area, NAN, NAN, -1));
+
+    // A lowered limit refuses the 229 x 193 area above it and takes it back
+    // at it; 0 restores the program's own.
+    const std::pair<long long, bool> limits[] = {{229LL * 193 - 1, false}, {229LL * 193, true}, {0, true}};
+    for (const auto& [limit, accepted] : limits) {
+        AreaGrid::setMaxCells(limit);
+        EXPECT_EQ(gribReader::dataConvert(lon, lat, values, outLon, outLat, out, area, 0.25f, 0.25f, -1), accepted)
+            << limit;
+    }
+    EXPECT_EQ(AreaGrid::maxCells(), kMaxAreaCells);
 }
 
 TEST(GribAreaCut, ColumnsOfALongitudeAcrossTheAntimeridianAndRoundTheGlobe)

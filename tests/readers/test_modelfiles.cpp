@@ -4,6 +4,7 @@
 #include "readers/cpasreader.h"
 #include "readers/latlonreader.h"
 #include "readers/modelfile.h"
+#include "readers/ncinput.h"
 #include "readers/recordreader.h"
 #include "support/gribfiles.h"
 #include "support/modelfiles.h"
@@ -397,6 +398,22 @@ TEST_F(ModelFileTest, LatlonDamagedLevelsStayInsideTheGrid)
         ::testing::internal::GetCapturedStderr();
         EXPECT_TRUE(h.m_cache[0].empty());
     }
+
+    // Packed levels of 1000 x 1000 cells take 262 bytes each: under a bound
+    // of 2.5 million values, the third is refused and the first two kept.
+    QByteArray packed;
+    for (int16_t level = 1; level <= 4; ++level)
+        packed += latlonHeader(1000, 1000, 1, 1, level, true) + shorts({-1, -1, -1});
+    NcInput::setMemoryLimit(size_t(20) << 20);
+    latlonReader bounded;
+    ::testing::internal::CaptureStderr();
+    bounded.readFile(file("levels.bin", packed));
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    NcInput::setMemoryLimit(0);
+    EXPECT_NE(said.find("a level of 1000 x 1000 values with the levels before it is too large"), std::string::npos)
+        << said;
+    ASSERT_NE(entry(bounded, "dbz__"), nullptr);
+    EXPECT_EQ(entry(bounded, "dbz__")->size(), 2u);
 }
 
 TEST(ModelFilesEndToEnd, EachTypeConvertsToNetCdf)

@@ -103,9 +103,7 @@ void readInputs(baseReader* reader, const QStringList& inputs, CsvFileParser& ta
         // wait for a writer, a device might never end.
         const QString what = notARegularFile(input);
         if (!what.isEmpty()) {
-            logError(QString("input %1 is %2, not a file; it is not read").arg(input, what), KV_MAIN);
-            std::fprintf(stderr, "input %s is %s, not a file; it is not read\n", input.toLocal8Bit().constData(),
-                         what.toLocal8Bit().constData());
+            reportProblem(QString("input %1 is %2, not a file; it is not read").arg(input, what), KV_MAIN);
             report.missing(input, what);
             continue;
         }

@@ -53,12 +53,17 @@ std::optional<unsigned long long> startOf(long long pid)
 
 LockHolder LockHolder::self()
 {
-    LockHolder h;
-    h.host = hostName();
-    h.pid = ::getpid();
-    h.start = startOf(h.pid).value_or(0);
-    h.boot = bootId();
-    return h;
+    // Read once: a run asks at every poll of a lock it waits for. (A child
+    // the run forks never takes a lock.)
+    static const LockHolder me = [] {
+        LockHolder h;
+        h.host = hostName();
+        h.pid = ::getpid();
+        h.start = startOf(h.pid).value_or(0);
+        h.boot = bootId();
+        return h;
+    }();
+    return me;
 }
 
 QByteArray LockHolder::record() const

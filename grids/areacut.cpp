@@ -1,9 +1,10 @@
 #include "grids/areacut.h"
 
+#include "logging/lowerablelimit.h"
+
 #include <QtGlobal>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 
 namespace {
@@ -18,19 +19,18 @@ long long cell(double offset, float step, long long n)
     return k >= 0 && k < n ? k : -1;
 }
 
-std::atomic<long long> s_maxCells{0};
+LowerableLimit<long long> s_maxCells(kMaxAreaCells);
 
 }  // namespace
 
 void AreaGrid::setMaxCells(long long cells)
 {
-    s_maxCells.store(cells, std::memory_order_relaxed);
+    s_maxCells.lower(cells);
 }
 
 long long AreaGrid::maxCells()
 {
-    const long long set = s_maxCells.load(std::memory_order_relaxed);
-    return set > 0 ? std::min(set, kMaxAreaCells) : kMaxAreaCells;
+    return s_maxCells.get();
 }
 
 bool AreaGrid::define(const float* area, float dx, float dy)

@@ -1,6 +1,7 @@
 #include "readers/gribreader.h"
 
 #include "logging/fatal.h"
+#include "logging/lowerablelimit.h"
 #include "logging/progress.h"
 #include "logging/qlogger.h"
 #include "readers/compressed.h"
@@ -11,7 +12,6 @@
 #include "table/csvfileparser.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 
@@ -126,19 +126,18 @@ float regularStep(long nx, double firstLon, double lastLon, bool westward, long 
     return nx >= 2 && nx <= points ? static_cast<float>(span / static_cast<double>(nx - 1)) : 0.0f;
 }
 
-std::atomic<long> s_maxPoints{0};
+LowerableLimit<long> s_maxPoints(gribReader::kMaxPoints);
 
 }  // namespace
 
 void gribReader::setMaxPoints(long points)
 {
-    s_maxPoints.store(points, std::memory_order_relaxed);
+    s_maxPoints.lower(points);
 }
 
 long gribReader::maxPoints()
 {
-    const long set = s_maxPoints.load(std::memory_order_relaxed);
-    return set > 0 ? std::min(set, kMaxPoints) : kMaxPoints;
+    return s_maxPoints.get();
 }
 
 void gribReader::trim(std::string& text)

@@ -1,6 +1,7 @@
 #include "readers/ncinput.h"
 
 #include "logging/fatal.h"
+#include "logging/lowerablelimit.h"
 #include "model/levels.h"
 
 #include <QStringList>
@@ -571,29 +572,33 @@ void NcInput::readLevel(int var, const NcLayout& layout, size_t level, std::vect
 
 namespace {
 
-size_t s_memoryLimit = 0;
+size_t physicalMemory()
+{
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    size_t bytes = 0;
+    if (pages <= 0 || pageSize <= 0 ||
+        __builtin_mul_overflow(static_cast<size_t>(pages), static_cast<size_t>(pageSize), &bytes))
+        return std::numeric_limits<size_t>::max();
+    return bytes;
+}
+
+LowerableLimit<size_t>& memory()
+{
+    static LowerableLimit<size_t> limit(physicalMemory());
+    return limit;
+}
 
 }  // namespace
 
 void NcInput::setMemoryLimit(size_t bytes)
 {
-    s_memoryLimit = bytes;
+    memory().lower(bytes);
 }
 
 size_t NcInput::memoryLimit()
 {
-    if (s_memoryLimit > 0)
-        return s_memoryLimit;
-    static const size_t physical = [] {
-        const long pages = ::sysconf(_SC_PHYS_PAGES);
-        const long pageSize = ::sysconf(_SC_PAGESIZE);
-        size_t bytes = 0;
-        if (pages <= 0 || pageSize <= 0 ||
-            __builtin_mul_overflow(static_cast<size_t>(pages), static_cast<size_t>(pageSize), &bytes))
-            return std::numeric_limits<size_t>::max();
-        return bytes;
-    }();
-    return physical;
+    return memory().get();
 }
 
 bool NcInput::fitsInMemory(uint64_t values)

@@ -65,6 +65,17 @@ GribNames readGribNames(grib_handle* h, const QString& fileName)
     return names;
 }
 
+GribNames readGribShortName(grib_handle* h, const QString& fileName)
+{
+    GribNames names;
+    names.shortName = gribkeys::optionalText(h, "shortName");
+    std::string trimmed = names.shortName;
+    gribkeys::trimTrailingBlanks(trimmed);
+    if (trimmed.empty() || trimmed == "unknown")
+        names.name = gribkeys::needText(h, "name", fileName);
+    return names;
+}
+
 IdentityRead readGribIdentity(grib_handle* h, const QString& fileName, GribNaming naming, GribIdentity& out)
 {
     return readGribIdentity(h, fileName, naming, readGribNames(h, fileName), out);

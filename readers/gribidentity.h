@@ -47,6 +47,12 @@ struct GribNames {
     std::string shortName;
 };
 GribNames readGribNames(grib_handle* h, const QString& fileName);
+// The conversion's names: the short name, and the name only where the short
+// name does not tell the parameter (unreadable, or "unknown", the name of
+// every parameter ecCodes' tables lack); `name` is empty otherwise. The
+// conversion keys a message by its short name alone, and a parameter's
+// name is the same for all its messages, so it is read once per key.
+GribNames readGribShortName(grib_handle* h, const QString& fileName);
 
 // How far a message's identity could be read.
 enum class IdentityRead {

@@ -31,12 +31,12 @@ std::vector<unsigned char> decompressedBytes(Decompressed d, const std::string& 
     return std::move(d.bytes);
 }
 
-// The record of a message, without its times, values and units.
+// The record of a message, without its times, values and the facts of its
+// key (name, units, standard name).
 p_data recordOf(const GribIdentity& id)
 {
     p_data record;
     record.factorShortName = id.shortName;
-    record.factorLongName = id.name;
     record.level = static_cast<int32_t>(id.level);
     record.typedoflevels = id.levelType;
     record.readout = false;
@@ -167,6 +167,7 @@ bool gribReader::readFile(QString fileName)
 {
     GribMessages messages(fileName);
     bool complete = true;
+    m_keyFacts.clear();
 
     // Messages are read a few at a time on every thread, and filed in file
     // order; a fatal condition met taking the next message ends the run
@@ -240,7 +241,7 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
     try {
         // A message ecCodes cannot even name (an edition it knows only in
         // part) ends the run before anything else is asked of it.
-        const GribNames names = readGribNames(h, fileName);
+        const GribNames names = readGribShortName(h, fileName);
         long points = 0;
         const Decoding decoding = checkDecoding(h, fileName, names.shortName, points, r.said);
         if (decoding != Decoding::Possible) {
@@ -288,10 +289,10 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
         r.record.levelValue = exact.first;
         r.record.levelBottom = exact.second;
         r.record.stepRange = gribkeys::optionalText(h, "stepRange");
-        r.record.prop_units = gribkeys::needText(h, "units", fileName);
-        // A concept key, read only for kept messages: "unknown" when it has
-        // none.
-        r.record.prop_standardName = gribkeys::optionalText(h, "cfName");
+        // Concepts cost ecCodes a search of its tables on every read: what
+        // is the same for every message of the key is read once.
+        if (m_keyFacts.find(r.key) == m_keyFacts.end())
+            r.facts = readKeyFacts(h, fileName, id.name);
         const std::string gridType = gribkeys::optionalText(h, "gridType");
         if (placedByNearestPoint(gridType)) {
             placeByNearestPoint(r, h, fileName, gridType, points, false, work);
@@ -348,6 +349,20 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
     return r;
 }
 
+gribReader::KeyFacts gribReader::readKeyFacts(grib_handle* h, const QString& fileName, const std::string& name)
+{
+    KeyFacts facts;
+    facts.name = name;
+    if (facts.name.empty()) {
+        facts.name = gribkeys::needText(h, "name", fileName);
+        gribkeys::trimTrailingBlanks(facts.name);
+    }
+    facts.units = gribkeys::needText(h, "units", fileName);
+    // "unknown" when the quantity has none.
+    facts.standardName = gribkeys::optionalText(h, "cfName");
+    return facts;
+}
+
 void gribReader::skip(Reading& r, const std::string& reason, const QString& line)
 {
     r.outcome = Reading::Outcome::Skip;
@@ -371,6 +386,8 @@ bool gribReader::fileReading(Reading reading)
     }
     if (reading.fatal)
         std::rethrow_exception(reading.fatal);
+    if (reading.facts)
+        m_keyFacts.emplace(reading.key, std::move(*reading.facts));
     if (!reading.skipReason.empty() && m_tally.skipped(reading.skipReason) && !reading.skipLine.isEmpty())
         reportProblem(QString("[READGIRB] %1; the message is skipped, and further ones for this reason are counted "
                               "in the summary")
@@ -381,6 +398,10 @@ bool gribReader::fileReading(Reading reading)
     if (reading.outcome != Reading::Outcome::File)
         return reading.outcome != Reading::Outcome::Refuse;
     std::fflush(stdout);
+    const KeyFacts& facts = m_keyFacts.at(reading.key);
+    reading.record.factorLongName = facts.name;
+    reading.record.prop_units = facts.units;
+    reading.record.prop_standardName = facts.standardName;
     reading.record.isFi = false;
     file(std::move(reading.record));
     return true;

@@ -10,6 +10,8 @@
 
 #include <exception>
 #include <functional>
+#include <map>
+#include <optional>
 
 #include <string>
 #include <vector>
@@ -65,6 +67,13 @@ private:
         QString text;
         SourcePlace where;
     };
+    // What is the same for every message of one variable key: read from
+    // the first message of the key the table keeps, in file order.
+    struct KeyFacts {
+        std::string name;
+        std::string units;
+        std::string standardName;  // "cfName"; empty when it has none
+    };
     struct Reading {
         // File: the record is filed; Pass: nothing to file; Refuse: the
         // message was skipped as unusable (said); Skip: skipped for
@@ -81,6 +90,9 @@ private:
         // looked up in the table; empty before.
         std::string key;
         p_data record;
+        // Read by a kept message whose key was not yet known when it was
+        // read; the facts of the key's first such message are its key's.
+        std::optional<KeyFacts> facts;
         std::vector<Said> said;
         std::exception_ptr fatal;  // ends the run, after what is said
     };
@@ -124,6 +136,11 @@ private:
     // of its kind.
     static void skip(Reading& r, const std::string& reason, const QString& line);
 
+    static KeyFacts readKeyFacts(grib_handle* h, const QString& fileName, const std::string& name);
+
+    // The facts of each key kept so far in this input: written only while
+    // readings are filed, read by the threads reading messages.
+    std::map<std::string, KeyFacts> m_keyFacts;
     // Regular grids met in this input and whether their definitions are trusted.
     RegularGrids m_grids;
     // Every other grid met, and where its points go on the area.

@@ -288,10 +288,12 @@ public:
         case 4: ++m_field; return std::string();
         case 5: return representation(pos, length);
         case 6: return bitmap(pos, length);
-        case 7: return data(pos, length);
+        case 7: ++m_dataSections; return data(pos, length);
         default: return std::string();
         }
     }
+
+    int dataSections() const { return m_dataSections; }
 
 private:
     std::string fieldText() const { return "field " + number(m_field) + " of the GRIB message at byte " + m_at; }
@@ -342,6 +344,7 @@ private:
     const GribByteReader& m_read;
     const std::string m_at;
     int m_field = 0;
+    int m_dataSections = 0;
     bool m_bitmapDefined = false;
     uint64_t m_points = 0;                 // of the grid of the last section 3
     std::vector<unsigned char> m_packing;  // the first 49 octets of the last section 5
@@ -350,7 +353,7 @@ private:
 // Walks the sections of the GRIB 2 message of `claimed` bytes at `start`:
 // each starts with its length (4 bytes) and number.
 std::string sectionsFault(const GribByteReader& read, uint64_t start, uint64_t claimed, uint64_t base,
-                          const std::string& at)
+                          const std::string& at, int& dataSections)
 {
     const uint64_t end = start + claimed;
     uint64_t pos = start + kHead;
@@ -360,6 +363,7 @@ std::string sectionsFault(const GribByteReader& read, uint64_t start, uint64_t c
         unsigned char section[5];
         const size_t got = read(pos, section, end - pos < 5 ? end - pos : 5);
         if (got >= 4 && std::memcmp(section, "7777", 4) == 0 && pos + 4 == end) {
+            dataSections = fields.dataSections();
             if (mayFollow(previous, 8))
                 return std::string();
             return "is damaged: the GRIB message at byte " + at + " ends after section " + number(previous);
@@ -387,6 +391,14 @@ std::string sectionsFault(const GribByteReader& read, uint64_t start, uint64_t c
 
 std::string gribMessageFault(const GribByteReader& read, uint64_t from, uint64_t size, uint64_t base)
 {
+    GribShape shape;
+    return gribMessageFault(read, from, size, base, shape);
+}
+
+std::string gribMessageFault(const GribByteReader& read, uint64_t from, uint64_t size, uint64_t base,
+                             GribShape& shape)
+{
+    shape = GribShape();
     ProductHead head;
     if (!findProduct(read, from, size, head))
         return std::string();
@@ -407,9 +419,20 @@ std::string gribMessageFault(const GribByteReader& read, uint64_t from, uint64_t
     if (claimed > size - head.start)
         return "is cut short: the GRIB message at byte " + at + " claims " + number(claimed) + " bytes, only " +
                number(size - head.start) + " are left";
-    if (head.bytes[7] != 2)
+    if (head.bytes[7] != 2) {
+        // Edition 1: octet 8 of section 1 tells whether a grid description
+        // follows.
+        unsigned char marker[4] = {};
+        shape.plain = head.start == from && head.have >= 16 && (head.bytes[15] & 0x80) != 0 && claimed >= 12 &&
+                      read(head.start + claimed - 4, marker, 4) == 4 && std::memcmp(marker, "7777", 4) == 0;
+        shape.end = head.start + claimed;
+        shape.fields = 1;
         return std::string();
-    return sectionsFault(read, head.start, claimed, base, at);
+    }
+    const std::string fault = sectionsFault(read, head.start, claimed, base, at, shape.fields);
+    shape.plain = fault.empty() && head.start == from;
+    shape.end = head.start + claimed;
+    return fault;
 }
 
 uint64_t gribMessageEnd(const GribByteReader& read, uint64_t from, uint64_t size)

@@ -25,6 +25,19 @@ using GribByteReader = std::function<size_t(uint64_t offset, unsigned char* buff
 // Offsets in the text are counted from `base`.
 std::string gribMessageFault(const GribByteReader& read, uint64_t from, uint64_t size, uint64_t base);
 
+// What the checks found of a message they let through. `plain` when it is a
+// GRIB message starting right at `from`, of edition 1 (the ordinary form,
+// with a grid description) or 2, that ends with its end marker within the
+// source, at `end`: ecCodes reads such a message from memory exactly as
+// from the file. `fields` is the number of its fields (data sections).
+struct GribShape {
+    bool plain = false;
+    uint64_t end = 0;
+    int fields = 0;
+};
+std::string gribMessageFault(const GribByteReader& read, uint64_t from, uint64_t size, uint64_t base,
+                             GribShape& shape);
+
 // Where ecCodes stops reading when it takes the next message from memory:
 // the source of `size` bytes from `from` on. ecCodes reads a GRIB message of
 // edition 1 or 2 to the end its indicator section tells (or, for an

@@ -31,6 +31,11 @@ void onEccodesAssertion(const char* message)
         KV_HERE)));
 }
 
+QString unreadable(const QString& fileName, int err)
+{
+    return QString("ecCodes cannot read a message of %1: %2").arg(fileName, QString::fromLatin1(grib_get_error_message(err)));
+}
+
 // Decompressed bytes decoded at a time onto the window.
 constexpr size_t kPiece = 1 << 20;
 
@@ -122,11 +127,10 @@ GribHandle GribMessages::next(QString* skipped)
             }
             m_stopped = true;
             damageFirst();
-            throw FatalError(255,
-                             QString("ecCodes cannot read a message of %1: %2")
-                                 .arg(m_fileName, QString::fromLatin1(grib_get_error_message(err))),
-                             KV_HERE);
+            throw FatalError(255, unreadable(m_fileName, err), KV_HERE);
         }
+        if (h && m_fieldsLeft > 0)
+            --m_fieldsLeft;
         // The last message: whatever the stream still holds is decoded, so
         // that damage after it is said.
         if (!h) {
@@ -136,6 +140,56 @@ GribHandle GribMessages::next(QString* skipped)
         }
         return h;
     }
+}
+
+void GribMessages::unreadableAt(uint64_t offset)
+{
+    m_stopped = true;
+    int err = GRIB_INVALID_MESSAGE;
+    if (m_file && fseeko(m_file, static_cast<off_t>(offset), SEEK_SET) == 0) {
+        int fromFile = 0;
+        GribHandle h(grib_handle_new_from_file(nullptr, m_file, &fromFile));
+        if (fromFile != 0)
+            err = fromFile;
+    }
+    throw FatalError(255, unreadable(m_fileName, err), KV_HERE);
+}
+
+bool GribMessages::take(Taken& out)
+{
+    out.handle.reset();
+    out.bytes.clear();
+    out.passed.clear();
+    if (m_source == FromFile && m_fieldsLeft == 0 && !m_failed && !m_stopped) {
+        const off_t at = ftello(m_file);
+        if (at >= 0) {
+            GribShape shape;
+            const std::string fault = gribMessageFault(byteReader(), static_cast<uint64_t>(at), m_fileSize, 0, shape);
+            if (!fault.empty())
+                throw FatalError(255, QString("[READGIRB] %1 %2").arg(m_fileName, QString::fromStdString(fault)),
+                                 KV_HERE);
+            if (shape.plain && shape.fields == 1) {
+                out.offset = static_cast<uint64_t>(at);
+                out.bytes.resize(static_cast<size_t>(shape.end - out.offset));
+                const ssize_t got = pread(fileno(m_file), out.bytes.data(), out.bytes.size(), at);
+                if (got == static_cast<ssize_t>(out.bytes.size()) &&
+                    fseeko(m_file, static_cast<off_t>(shape.end), SEEK_SET) == 0)
+                    return true;
+                out.bytes.clear();
+            }
+            // ecCodes hands out the fields of a multi-field message one per
+            // call, keeping the rest of it to itself.
+            if (shape.plain && shape.fields > 1)
+                m_fieldsLeft = shape.fields;
+        }
+    }
+    out.handle = next(&out.passed);
+    return out.handle || !out.passed.isEmpty();
+}
+
+GribHandle GribMessages::makeHandle(std::vector<unsigned char>& bytes)
+{
+    return GribHandle(grib_handle_new_from_message(nullptr, bytes.data(), bytes.size()));
 }
 
 GribByteReader GribMessages::byteReader()

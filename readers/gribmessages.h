@@ -52,6 +52,26 @@ public:
     // said on standard error and the next message is taken.
     GribHandle next(QString* skipped = nullptr);
 
+    // The next message, taken for reading on another thread: a plain
+    // single-field message of the file as its checked bytes, whose handle
+    // the reading thread makes (makeHandle); any other as next() gives it
+    // (the fields of a multi-field message one by one, a message passed
+    // over as its reason). False after the last one.
+    struct Taken {
+        std::vector<unsigned char> bytes;
+        GribHandle handle;  // declared after the bytes it may point into
+        QString passed;
+        uint64_t offset = 0;  // of the bytes in the file
+    };
+    bool take(Taken& out);
+    // The handle of a message taken as bytes, which it reads in place; null
+    // when ecCodes cannot make one.
+    static GribHandle makeHandle(std::vector<unsigned char>& bytes);
+    // Ends the run (status 255) for a message taken as bytes at `offset`
+    // whose handle could not be made, with the error ecCodes gives reading
+    // it from the file. No message is taken after this.
+    [[noreturn]] void unreadableAt(uint64_t offset);
+
     // Whether handles given out may be kept while further ones are taken.
     bool severalAtOnce() const { return m_source == FromFile; }
 
@@ -98,6 +118,9 @@ private:
 
     QString m_fileName;
     Source m_source = FromFile;
+    // Fields of a multi-field message of the file that next() has still to
+    // give, one per call.
+    int m_fieldsLeft = 0;
     int m_traceNumber = 2;
     std::FILE* m_file = nullptr;
     uint64_t m_fileSize = 0;

@@ -169,57 +169,65 @@ bool gribReader::readFile(QString fileName)
     bool complete = true;
     m_keyFacts.clear();
 
-    // Messages are read a few at a time on every thread, and filed in file
-    // order; a fatal condition met taking the next message ends the run
-    // after the messages before it. The first message is read alone: its
-    // grid, once learnt, spares the others the decoding of every point's
-    // coordinates.
+    // Messages are taken a batch at a time and read on every thread, their
+    // handles made there too, and filed in file order; a fatal condition
+    // met taking the next message ends the run after the messages before
+    // it. The first message is read alone: its grid, once learnt, spares
+    // the others the decoding of every point's coordinates.
     const int threads = readingThreads();
     size_t batch = 1;
     std::vector<Work> work(static_cast<size_t>(threads));
-    std::vector<GribHandle> handles;
-    // Messages passed over before ecCodes could read them, by their place
-    // in the batch: why (empty for a message read).
-    std::vector<QString> passed;
+    // The batch's messages; their buffers are reused from batch to batch.
+    std::vector<GribMessages::Taken> taken;
     std::vector<Reading> readings;
     std::exception_ptr ended;
     size_t messageCount = 0;
     ProgressLine progress(fileName, "messages");
     while (!ended) {
-        handles.clear();
-        passed.clear();
+        size_t count = 0;
         try {
-            while (handles.size() < batch) {
-                QString why;
-                GribHandle h = messages.next(&why);
-                if (!h && why.isEmpty())
+            for (size_t bytes = 0; count < batch && bytes < kBatchBytes; ++count) {
+                if (taken.size() == count)
+                    taken.emplace_back();
+                if (!messages.take(taken[count]))
                     break;
-                handles.push_back(std::move(h));
-                passed.push_back(why);
+                bytes += taken[count].bytes.size();
             }
         } catch (...) {
             ended = std::current_exception();
         }
-        if (handles.empty())
+        if (count == 0)
             break;
-        readings.assign(handles.size(), Reading());
-        const long count = static_cast<long>(handles.size());
-#pragma omp parallel for schedule(dynamic, 1) num_threads(threads) if (count > 1)
-        for (long k = 0; k < count; ++k) {
-            const size_t at = static_cast<size_t>(k);
-            if (handles[at])
-                readings[at] = readMessage(handles[at].get(), fileName, work[static_cast<size_t>(readerThread())]);
+        readings.assign(count, Reading());
+        const long n = static_cast<long>(count);
+#pragma omp parallel for schedule(dynamic, 1) num_threads(threads) if (n > 1)
+        for (long k = 0; k < n; ++k) {
+            GribMessages::Taken& t = taken[static_cast<size_t>(k)];
+            Reading& r = readings[static_cast<size_t>(k)];
+            if (!t.handle && !t.bytes.empty())
+                t.handle = GribMessages::makeHandle(t.bytes);
+            if (t.handle)
+                r = readMessage(t.handle.get(), fileName, work[static_cast<size_t>(readerThread())]);
+            else if (!t.bytes.empty())
+                r.unreadable = true;
             else
-                skip(readings[at], passed[at].toStdString(), fileName + ": " + passed[at]);
+                skip(r, t.passed.toStdString(), fileName + ": " + t.passed);
         }
-        for (Reading& reading : readings) {
-            ++messageCount;
-            ++m_tally.units;
-            if (!fileReading(std::move(reading)))
-                complete = false;
+        try {
+            for (size_t k = 0; k < count; ++k) {
+                taken[k].handle.reset();
+                if (readings[k].unreadable)
+                    messages.unreadableAt(taken[k].offset);
+                ++messageCount;
+                ++m_tally.units;
+                if (!fileReading(std::move(readings[k])))
+                    complete = false;
+            }
+        } catch (...) {
+            ended = std::current_exception();
         }
         progress.update(messageCount, messages.fractionRead());
-        batch = messages.severalAtOnce() ? static_cast<size_t>(threads) * 2 : 1;
+        batch = messages.severalAtOnce() ? kBatchMessages : 1;
     }
     progress.finish();
     if (ended)

@@ -95,7 +95,14 @@ private:
         std::optional<KeyFacts> facts;
         std::vector<Said> said;
         std::exception_ptr fatal;  // ends the run, after what is said
+        // ecCodes could not make the handle of the message's bytes.
+        bool unreadable = false;
     };
+    // A batch holds this many messages, or as many as reach this many bytes
+    // of messages: many small messages keep the threads busy between two
+    // filings, and large ones do not multiply the memory held.
+    static constexpr size_t kBatchMessages = 256;
+    static constexpr size_t kBatchBytes = size_t(8) << 20;
     // Working arrays of one thread, reused from message to message.
     using Work = GribPoints;
 

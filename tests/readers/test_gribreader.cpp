@@ -40,32 +40,6 @@ double inputAt(const GribField& f, double lon, double lat)
     return std::nan("");
 }
 
-uint32_t be32(const QByteArray& b, int at)
-{
-    return uint32_t(uint8_t(b[at])) << 24 | uint32_t(uint8_t(b[at + 1])) << 16 | uint32_t(uint8_t(b[at + 2])) << 8 |
-           uint8_t(b[at + 3]);
-}
-
-// A GRIB 2 message of several fields sharing sections 1 to 3: the sections 4
-// to 7 of each single-field message after the first, with the level of
-// each, and one indicator section of the total length.
-QByteArray multiFieldMessage(const std::vector<QByteArray>& singles)
-{
-    QByteArray out = singles.front().left(singles.front().size() - 4);
-    for (size_t m = 1; m < singles.size(); ++m) {
-        const QByteArray& g = singles[m];
-        int pos = 16;
-        while (pos + 5 <= g.size() && g[pos + 4] != 4)
-            pos += static_cast<int>(be32(g, pos));
-        out += g.mid(pos, g.size() - 4 - pos);
-    }
-    out += "7777";
-    const uint64_t total = static_cast<uint64_t>(out.size());
-    for (int i = 0; i < 8; ++i)
-        out[8 + i] = char(total >> (56 - 8 * i));
-    return out;
-}
-
 // Ten 0.25-degree fields over 70..150 E, 70..0 N of 270 kB each: together
 // larger than the pieces a compressed input is decoded in.
 std::vector<QByteArray> largeMessages()

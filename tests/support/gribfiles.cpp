@@ -33,6 +33,33 @@ QByteArray gribMessage(const GribField& f)
     return QByteArray(bytes.data(), static_cast<int>(bytes.size()));
 }
 
+namespace {
+
+uint32_t be32(const QByteArray& b, int at)
+{
+    return uint32_t(uint8_t(b[at])) << 24 | uint32_t(uint8_t(b[at + 1])) << 16 | uint32_t(uint8_t(b[at + 2])) << 8 |
+           uint8_t(b[at + 3]);
+}
+
+}  // namespace
+
+QByteArray multiFieldMessage(const std::vector<QByteArray>& singles)
+{
+    QByteArray out = singles.front().left(singles.front().size() - 4);
+    for (size_t m = 1; m < singles.size(); ++m) {
+        const QByteArray& g = singles[m];
+        int pos = 16;
+        while (pos + 5 <= g.size() && g[pos + 4] != 4)
+            pos += static_cast<int>(be32(g, pos));
+        out += g.mid(pos, g.size() - 4 - pos);
+    }
+    out += "7777";
+    const uint64_t total = static_cast<uint64_t>(out.size());
+    for (int i = 0; i < 8; ++i)
+        out[8 + i] = char(total >> (56 - 8 * i));
+    return out;
+}
+
 QByteArray withGribKeys(const QByteArray& message, const std::vector<std::pair<const char*, long>>& keys,
                         const char* sample)
 {

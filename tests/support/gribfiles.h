@@ -23,6 +23,10 @@ double pointLat(const GribField& f, long k);
 void fillPattern(GribField& f, double base = 200);
 
 QByteArray gribMessage(const GribField& f);
+// A GRIB 2 message of several fields sharing sections 1 to 3: the sections 4
+// to 7 of each single-field message after the first, with the level of
+// each, and one indicator section of the total length.
+QByteArray multiFieldMessage(const std::vector<QByteArray>& singles);
 // The bytes of the handle's message (empty for none), the handle deleted.
 QByteArray takeMessage(grib_handle* h);
 // The message, or ecCodes' sample when it is empty, with whole-number keys

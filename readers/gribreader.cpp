@@ -168,6 +168,11 @@ bool gribReader::readFile(QString fileName)
     GribMessages messages(fileName);
     bool complete = true;
     m_keyFacts.clear();
+    m_keyTails.clear();
+    for (const auto& [key, row] : CsvFileParser::getInstance()->m_ocsv)
+        for (size_t at = key.find('_'); at != std::string::npos; at = key.find('_', at + 1))
+            m_keyTails.insert(key.substr(at));
+    m_mayRuleOut = m_tally.keys.size() >= InputTally::kKeysKept && loglevel < 3;
 
     // Messages are taken a batch at a time and read on every thread, their
     // handles made there too, and filed in file order; a fatal condition
@@ -249,7 +254,8 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
     try {
         // A message ecCodes cannot even name (an edition it knows only in
         // part) ends the run before anything else is asked of it.
-        const GribNames names = readGribShortName(h, fileName);
+        const bool ruledOut = m_mayRuleOut && ruledOutByPlace(h);
+        const GribNames names = ruledOut ? GribNames() : readGribShortName(h, fileName);
         long points = 0;
         const Decoding decoding = checkDecoding(h, fileName, names.shortName, points, r.said);
         if (decoding != Decoding::Possible) {
@@ -279,6 +285,10 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
         }
         r.record = recordOf(id);
         readTimesAndMember(h, fileName, r.record);
+        if (ruledOut) {
+            r.ruledOut = true;
+            return r;
+        }
         // Values (and units) are read only for messages the table keeps.
         r.key = variableKey(r.record);
         const bool kept = CsvFileParser::getInstance()->find(r.key) != nullptr;
@@ -357,6 +367,24 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
     return r;
 }
 
+bool gribReader::ruledOutByPlace(grib_handle* h) const
+{
+    long edition = 0;
+    if (grib_get_long(h, "editionNumber", &edition) != 0 || (edition != 1 && edition != 2))
+        return false;
+    std::string surface;
+    if (edition == 2) {
+        if (grib_is_defined(h, "typeOfFirstFixedSurface") == 0 || grib_is_defined(h, "level") == 0 ||
+            gribkeys::getText(h, "nameOfFirstFixedSurface", surface) != 0)
+            return false;
+        CsvFileParser::trimString(surface);
+    }
+    long points = 0, rows = 0, columns = 0;
+    if (gribkeys::gridFault(h, maxPoints(), points, rows, columns) != gribkeys::GridFault::None)
+        return false;
+    return m_keyTails.count("_" + surface + "_" + gribkeys::optionalText(h, "indicatorOfTypeOfLevel")) == 0;
+}
+
 gribReader::KeyFacts gribReader::readKeyFacts(grib_handle* h, const QString& fileName, const std::string& name)
 {
     KeyFacts facts;
@@ -388,9 +416,10 @@ bool gribReader::fileReading(Reading reading)
         else
             QLogger::getInstance()->printDebug(said.text, said.where.file, said.where.function, said.where.line);
     }
-    if (!reading.key.empty()) {
+    if (!reading.key.empty() || reading.ruledOut) {
         raiseRunTimesAndMembers(reading.record);
         m_tally.offered(reading.key);
+        m_mayRuleOut = m_tally.keys.size() >= InputTally::kKeysKept && loglevel < 3;
     }
     if (reading.fatal)
         std::rethrow_exception(reading.fatal);

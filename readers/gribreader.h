@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 
 #include <string>
 #include <vector>
@@ -97,6 +98,10 @@ private:
         std::exception_ptr fatal;  // ends the run, after what is said
         // ecCodes could not make the handle of the message's bytes.
         bool unreadable = false;
+        // No row of the table has the message's surface and level type:
+        // its short name was not read, and it has no key, but its times and
+        // member count as any message's.
+        bool ruledOut = false;
     };
     // A batch holds this many messages, or as many as reach this many bytes
     // of messages: many small messages keep the threads busy between two
@@ -143,11 +148,23 @@ private:
     // of its kind.
     static void skip(Reading& r, const std::string& reason, const QString& line);
 
+    // Whether the message can be ruled out before its short name is read:
+    // no key of the table ends with its surface and level type, and it
+    // would not be refused or said anything of for its grid or place.
+    // Only once the first distinct keys of the input are known (the
+    // summary names them), and not for a log that keeps debug lines (they
+    // name every message).
+    bool ruledOutByPlace(grib_handle* h) const;
     static KeyFacts readKeyFacts(grib_handle* h, const QString& fileName, const std::string& name);
 
     // The facts of each key kept so far in this input: written only while
     // readings are filed, read by the threads reading messages.
     std::map<std::string, KeyFacts> m_keyFacts;
+    // The ends "_<surface>_<level type>" of the table's keys, and whether
+    // messages may be ruled out by them yet (written only while readings
+    // are filed).
+    std::set<std::string> m_keyTails;
+    bool m_mayRuleOut = false;
     // Regular grids met in this input and whether their definitions are trusted.
     RegularGrids m_grids;
     // Every other grid met, and where its points go on the area.

@@ -32,11 +32,13 @@ std::vector<unsigned char> decompressedBytes(Decompressed d, const std::string& 
 }
 
 // The record of a message, without its times, values and the facts of its
-// key (name, units, standard name).
+// key (units, standard name, and its name where the short name did not need
+// it).
 p_data recordOf(const GribIdentity& id)
 {
     p_data record;
     record.factorShortName = id.shortName;
+    record.factorLongName = id.name;
     record.level = static_cast<int32_t>(id.level);
     record.typedoflevels = id.levelType;
     record.readout = false;
@@ -220,13 +222,13 @@ bool gribReader::readFile(QString fileName)
         }
         try {
             for (size_t k = 0; k < count; ++k) {
-                taken[k].handle.reset();
                 if (readings[k].unreadable)
                     messages.unreadableAt(taken[k].offset);
                 ++messageCount;
                 ++m_tally.units;
-                if (!fileReading(std::move(readings[k])))
+                if (!fileReading(std::move(readings[k]), taken[k].handle.get(), fileName))
                     complete = false;
+                taken[k].handle.reset();
             }
         } catch (...) {
             ended = std::current_exception();
@@ -307,10 +309,6 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
         r.record.levelValue = exact.first;
         r.record.levelBottom = exact.second;
         r.record.stepRange = gribkeys::optionalText(h, "stepRange");
-        // Concepts cost ecCodes a search of its tables on every read: what
-        // is the same for every message of the key is read once.
-        if (m_keyFacts.find(r.key) == m_keyFacts.end())
-            r.facts = readKeyFacts(h, fileName, id.name);
         const std::string gridType = gribkeys::optionalText(h, "gridType");
         if (placedByNearestPoint(gridType)) {
             placeByNearestPoint(r, h, fileName, gridType, points, false, work);
@@ -406,7 +404,7 @@ void gribReader::skip(Reading& r, const std::string& reason, const QString& line
     r.skipLine = line;
 }
 
-bool gribReader::fileReading(Reading reading)
+bool gribReader::fileReading(Reading reading, grib_handle* h, const QString& fileName)
 {
     for (const Said& said : reading.said) {
         if (said.kind == Said::Kind::Problem)
@@ -423,8 +421,6 @@ bool gribReader::fileReading(Reading reading)
     }
     if (reading.fatal)
         std::rethrow_exception(reading.fatal);
-    if (reading.facts)
-        m_keyFacts.emplace(reading.key, std::move(*reading.facts));
     if (!reading.skipReason.empty() && m_tally.skipped(reading.skipReason) && !reading.skipLine.isEmpty())
         reportProblem(QString("[READGIRB] %1; the message is skipped, and further ones for this reason are counted "
                               "in the summary")
@@ -435,7 +431,12 @@ bool gribReader::fileReading(Reading reading)
     if (reading.outcome != Reading::Outcome::File)
         return reading.outcome != Reading::Outcome::Refuse;
     std::fflush(stdout);
-    const KeyFacts& facts = m_keyFacts.at(reading.key);
+    // Concepts cost ecCodes a search of its tables on every read: what is
+    // the same for every message of a key is read from its first filed.
+    auto known = m_keyFacts.find(reading.key);
+    if (known == m_keyFacts.end())
+        known = m_keyFacts.emplace(reading.key, readKeyFacts(h, fileName, reading.record.factorLongName)).first;
+    const KeyFacts& facts = known->second;
     reading.record.factorLongName = facts.name;
     reading.record.prop_units = facts.units;
     reading.record.prop_standardName = facts.standardName;

@@ -11,7 +11,6 @@
 #include <exception>
 #include <functional>
 #include <map>
-#include <optional>
 #include <set>
 
 #include <string>
@@ -69,7 +68,7 @@ private:
         SourcePlace where;
     };
     // What is the same for every message of one variable key: read from
-    // the first message of the key the table keeps, in file order.
+    // the key's first message filed, in file order.
     struct KeyFacts {
         std::string name;
         std::string units;
@@ -91,9 +90,6 @@ private:
         // looked up in the table; empty before.
         std::string key;
         p_data record;
-        // Read by a kept message whose key was not yet known when it was
-        // read; the facts of the key's first such message are its key's.
-        std::optional<KeyFacts> facts;
         std::vector<Said> said;
         std::exception_ptr fatal;  // ends the run, after what is said
         // ecCodes could not make the handle of the message's bytes.
@@ -114,10 +110,10 @@ private:
     // Reads one message as far as its record cut to the table's area. Safe
     // on several threads at once, each with its own `work`.
     Reading readMessage(grib_handle* h, const QString& fileName, Work& work);
-    // Says, counts and files what reading a message gave; false when it had
-    // to be skipped as unusable. A fatal condition met reading it ends the
-    // run here.
-    bool fileReading(Reading reading);
+    // Says, counts and files what reading the message `h` gave; false when
+    // it had to be skipped as unusable. A fatal condition met reading it
+    // ends the run here.
+    bool fileReading(Reading reading, grib_handle* h, const QString& fileName);
     // Whether ecCodes can decode the values of the message named
     // `shortName`; `points` receives their number.
     enum class Decoding { Possible, Skipped, Refused };
@@ -157,8 +153,7 @@ private:
     bool ruledOutByPlace(grib_handle* h) const;
     static KeyFacts readKeyFacts(grib_handle* h, const QString& fileName, const std::string& name);
 
-    // The facts of each key kept so far in this input: written only while
-    // readings are filed, read by the threads reading messages.
+    // The facts of each key filed so far in this input.
     std::map<std::string, KeyFacts> m_keyFacts;
     // The ends "_<surface>_<level type>" of the table's keys, and whether
     // messages may be ruled out by them yet (written only while readings

@@ -174,7 +174,7 @@ bool gribReader::readFile(QString fileName)
     for (const auto& [key, row] : CsvFileParser::getInstance()->m_ocsv)
         for (size_t at = key.find('_'); at != std::string::npos; at = key.find('_', at + 1))
             m_keyTails.insert(key.substr(at));
-    m_mayRuleOut = m_tally.keys.size() >= InputTally::kKeysKept && loglevel < 3;
+    m_mayRuleOut = mayRuleOut();
 
     // Messages are taken a batch at a time and read on every thread, their
     // handles made there too, and filed in file order; a fatal condition
@@ -365,6 +365,11 @@ gribReader::Reading gribReader::readMessage(grib_handle* h, const QString& fileN
     return r;
 }
 
+bool gribReader::mayRuleOut() const
+{
+    return m_tally.keys.size() >= InputTally::kKeysKept && loglevel < 3;
+}
+
 bool gribReader::ruledOutByPlace(grib_handle* h) const
 {
     long edition = 0;
@@ -417,7 +422,7 @@ bool gribReader::fileReading(Reading reading, grib_handle* h, const QString& fil
     if (!reading.key.empty() || reading.ruledOut) {
         raiseRunTimesAndMembers(reading.record);
         m_tally.offered(reading.key);
-        m_mayRuleOut = m_tally.keys.size() >= InputTally::kKeysKept && loglevel < 3;
+        m_mayRuleOut = mayRuleOut();
     }
     if (reading.fatal)
         std::rethrow_exception(reading.fatal);

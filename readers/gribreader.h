@@ -144,12 +144,14 @@ private:
     // of its kind.
     static void skip(Reading& r, const std::string& reason, const QString& line);
 
-    // Whether the message can be ruled out before its short name is read:
-    // no key of the table ends with its surface and level type, and it
-    // would not be refused or said anything of for its grid or place.
-    // Only once the first distinct keys of the input are known (the
-    // summary names them), and not for a log that keeps debug lines (they
-    // name every message).
+    // Whether messages may be ruled out before their short names are read:
+    // once the first distinct keys of the input are known (the summary
+    // names them), and not for a log that keeps debug lines (they name
+    // every message).
+    bool mayRuleOut() const;
+    // Whether the message can be ruled out so: no key of the table ends
+    // with its surface and level type, and it would not be refused or said
+    // anything of for its grid or place.
     bool ruledOutByPlace(grib_handle* h) const;
     static KeyFacts readKeyFacts(grib_handle* h, const QString& fileName, const std::string& name);
 

@@ -162,26 +162,21 @@ bool GribMessages::take(Taken& out)
     out.passed.clear();
     if (m_source == FromFile && m_fieldsLeft == 0 && !m_failed && !m_stopped) {
         const off_t at = ftello(m_file);
-        if (at >= 0) {
-            GribShape shape;
-            const std::string fault = gribMessageFault(byteReader(), static_cast<uint64_t>(at), m_fileSize, 0, shape);
-            if (!fault.empty())
-                throw FatalError(255, QString("[READGIRB] %1 %2").arg(m_fileName, QString::fromStdString(fault)),
-                                 KV_HERE);
-            if (shape.plain && shape.fields == 1) {
-                out.offset = static_cast<uint64_t>(at);
-                out.bytes.resize(static_cast<size_t>(shape.end - out.offset));
-                const ssize_t got = pread(fileno(m_file), out.bytes.data(), out.bytes.size(), at);
-                if (got == static_cast<ssize_t>(out.bytes.size()) &&
-                    fseeko(m_file, static_cast<off_t>(shape.end), SEEK_SET) == 0)
-                    return true;
-                out.bytes.clear();
-            }
-            // ecCodes hands out the fields of a multi-field message one per
-            // call, keeping the rest of it to itself.
-            if (shape.plain && shape.fields > 1)
-                m_fieldsLeft = shape.fields;
+        GribShape shape;
+        checkNext(shape);
+        if (shape.plain && shape.fields == 1) {
+            out.offset = static_cast<uint64_t>(at);
+            out.bytes.resize(static_cast<size_t>(shape.end - out.offset));
+            const ssize_t got = pread(fileno(m_file), out.bytes.data(), out.bytes.size(), at);
+            if (got == static_cast<ssize_t>(out.bytes.size()) &&
+                fseeko(m_file, static_cast<off_t>(shape.end), SEEK_SET) == 0)
+                return true;
+            out.bytes.clear();
         }
+        // ecCodes hands out the fields of a multi-field message one per
+        // call, keeping the rest of it to itself.
+        if (shape.plain && shape.fields > 1)
+            m_fieldsLeft = shape.fields;
     }
     out.handle = next(&out.passed);
     return out.handle || !out.passed.isEmpty();
@@ -265,12 +260,18 @@ double GribMessages::fractionRead() const
 // the damage of a compressed stream at or after it.
 void GribMessages::checkNext()
 {
+    GribShape shape;
+    checkNext(shape);
+}
+
+void GribMessages::checkNext(GribShape& shape)
+{
     std::string fault;
     if (m_source == FromFile) {
         const off_t at = ftello(m_file);
         if (at < 0)
             return;
-        fault = gribMessageFault(byteReader(), static_cast<uint64_t>(at), m_fileSize, 0);
+        fault = gribMessageFault(byteReader(), static_cast<uint64_t>(at), m_fileSize, 0, shape);
     } else {
         fault = compressedFault();
     }

@@ -88,6 +88,8 @@ public:
 
 private:
     void checkNext();
+    // The same, with what the checks found of a message of the file.
+    void checkNext(GribShape& shape);
     // The input's bytes for the checks: the file's, or the held window's.
     GribByteReader byteReader();
     // After ecCodes failed on the message from `from` on: whether it is one

@@ -402,21 +402,19 @@ TEST_F(GribTest, ReadingOnSeveralThreadsGivesWhatOneThreadGives)
             continue;
         const QByteArray text = table.readAll().replace("80,137,12,60", "-30,250,-80,80");
         table.close();
-        // The mixed file is read again with a table that leaves out r: its
-        // messages are skipped among kept ones.
+        // The mixed file is read again with a table that leaves out r, whose
+        // messages are then skipped among kept ones, and every surface but
+        // the isobaric one, whose messages are ruled out by their surface.
         std::vector<QByteArray> tables = {text};
         if (path == files.front()) {
             QList<QByteArray> lines = text.split('\n');
-            lines.erase(std::remove_if(lines.begin(), lines.end(), [](const QByteArray& l) { return l.startsWith("r,"); }),
+            lines.erase(std::remove_if(lines.begin() + 8, lines.end(),
+                                       [](const QByteArray& l) {
+                                           return l.startsWith("r,") || !l.contains(",Isobaric surface,");
+                                       }),
                         lines.end());
             tables.push_back(lines.join('\n'));
             ASSERT_LT(tables.back().size(), text.size());
-            lines = text.split('\n');
-            lines.erase(std::remove_if(lines.begin() + 8, lines.end(),
-                                       [](const QByteArray& l) { return !l.contains(",Isobaric surface,"); }),
-                        lines.end());
-            tables.push_back(lines.join('\n'));
-            ASSERT_LT(tables.back().size(), tables.front().size());
         }
         for (const QByteArray& kept : tables) {
             ASSERT_TRUE(writeBytes(m_dir.path() + "/probe.csv", kept));
@@ -432,6 +430,8 @@ TEST_F(GribTest, ReadingOnSeveralThreadsGivesWhatOneThreadGives)
             }
             for (int threads : {2, 3})
                 EXPECT_TRUE(readingOf(path, threads) == one) << path.toStdString() << ", " << threads << " threads";
+            if (&kept == &tables.front())
+                continue;
             // A log that keeps debug lines reads every message's short name:
             // the same reading but for its log lines.
             loglevel = 3;

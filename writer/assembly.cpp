@@ -133,6 +133,7 @@ void nclWriter::startPlanning()
     m_placed.clear();
     m_dropped.clear();
     m_members.clear();
+    m_planned = 0;
 }
 
 // The variables to plan, in the order they are first met (members in order,

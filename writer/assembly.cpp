@@ -221,11 +221,11 @@ bool nclWriter::assembleVariable(const CSV_FILE& row, VariablePlan& plan, const 
                           });
 
     // Several input keys may feed one output variable: the later ones add
-    // their levels into the buffer the first one made.
+    // their levels into the slots the first one made.
     auto [it, added] = nc_data.emplace(row.newFactorName, NC_STRUCT {});
     NC_STRUCT& rec = it->second;
     if (!added)
-        logError(QString("[WRITE NC] oncstruct.data.size: %1").arg(rec.data.size()), __LINE__);
+        logError(QString("[WRITE NC] oncstruct.data.size: %1").arg(rec.valueCount), __LINE__);
     for (const p_data* f : order) {
         if (f->factorShortName == "drpTp") {
             drop(plan, *f, kNotChosen);
@@ -243,7 +243,7 @@ bool nclWriter::assembleVariable(const CSV_FILE& row, VariablePlan& plan, const 
             continue;
         }
         std::string why;
-        if (rec.data.empty()) {
+        if (rec.valueCount == 0) {
             startVariable(rec, row, plan, *f);
             // The variable's forecast time is this run's where the run gives
             // it fields; fields read back of another one are left out.
@@ -283,7 +283,7 @@ bool nclWriter::assembleVariable(const CSV_FILE& row, VariablePlan& plan, const 
             plan.slotLevels[at] = exactLevelOf(*f);
         plan.placed = true;
     }
-    if (!rec.data.empty())
+    if (rec.valueCount != 0)
         return true;
     std::printf("error: [%s] data is empty\n", row.newFactorName.c_str());
     if (added)
@@ -346,7 +346,8 @@ void nclWriter::startVariable(NC_STRUCT& rec, const CSV_FILE& row, const Variabl
     rec.lonIndex = rec.latIndex = -1;
     const size_t size = f.data.size() * static_cast<size_t>(rec.levelCount);
     std::printf("alloc oncstarct data,size = %zu\n", size);
-    rec.data.assign(size, rec.fillValue);
+    rec.valueCount = size;
+    rec.levelSlots.assign(static_cast<size_t>(rec.levelCount), NC_SLOT {});
 }
 
 void nclWriter::copyIntoSlot(NC_STRUCT& rec, const p_data& f, size_t slot, const CSV_FILE& row)
@@ -359,12 +360,12 @@ void nclWriter::copyIntoSlot(NC_STRUCT& rec, const p_data& f, size_t slot, const
         rec.sourceGridType = f.sourceGridType;
     const size_t n = f.data.size();
     const size_t begin = slot * n;
-    if (begin + n > rec.data.size()) {
+    if (begin + n > rec.valueCount) {
         // Fields are checked against their variable's grid before they come
         // here; a field that still does not fit ends the run.
-        const size_t i = begin >= rec.data.size() ? 0 : rec.data.size() - begin;
+        const size_t i = begin >= rec.valueCount ? 0 : rec.valueCount - begin;
         std::printf("linux[%zu]*block.data.size[%zu]+i[%zu] = %zu\n", slot, n, i, begin + i);
-        std::printf("data.size:%zu\n", rec.data.size());
+        std::printf("data.size:%zu\n", rec.valueCount);
         std::printf("err over write\n");
         std::fflush(stdout);
         throw FatalError(255, "err over write", KV_HERE,
@@ -372,14 +373,9 @@ void nclWriter::copyIntoSlot(NC_STRUCT& rec, const p_data& f, size_t slot, const
                              .arg(QString::fromStdString(rec.var))
                              .arg(f.level));
     }
-    // The write scaling: value x amplification + offset in double precision,
-    // then rounded to float; fill values pass unscaled.
-    const double amplification = row.amplification;
-    const double offset = row.offset;
-    const double fill = f.prop_fillValue;
-    std::transform(f.data.begin(), f.data.end(), rec.data.begin() + static_cast<long>(begin), [&](double v) {
-        return static_cast<float>(v != fill ? v * amplification + offset : v);
-    });
+    // The field stays in the store; its row's write scaling is applied when
+    // the file is written (slotvalues.h).
+    rec.levelSlots[slot] = NC_SLOT {&f, row.amplification, row.offset};
 }
 
 void nclWriter::drop(VariablePlan& plan, const p_data& f, const std::string& why)

@@ -6,6 +6,7 @@
 #include "table/csvfileparser.h"
 #include "writer/levelaxes.h"
 #include "writer/ncput.h"
+#include "writer/slotvalues.h"
 #include "writer/timecoordinates.h"
 
 #include <QFile>
@@ -95,7 +96,7 @@ void nclWriter::write2File(NC_DATA* nc_data, const char* filename, int)
 // The file being written and what its steps share.
 struct nclWriter::OutFile {
     int nc = -1;
-    NC_DATA* members = nullptr;  // the values of each member
+    NC_DATA* members = nullptr;  // the variables of each member
     int memberCount = 1;
     // Every variable of any member, in name order, as described by the
     // lowest member holding it; the file's variables and their order.
@@ -111,14 +112,8 @@ NC_DATA nclWriter::describeVariables(NC_DATA* members, int memberCount) const
 {
     NC_DATA vars;
     for (int m = 0; m < memberCount; ++m)
-        for (auto& [name, v] : members[m]) {
-            if (vars.count(name) != 0)
-                continue;
-            // Described without its values, which stay where they are.
-            std::vector<float> values = std::move(v.data);
+        for (const auto& [name, v] : members[m])
             vars.emplace(name, v);
-            v.data = std::move(values);
-        }
     return vars;
 }
 
@@ -343,11 +338,11 @@ void nclWriter::writeDataValues(OutFile& out)
         const size_t slice = levels * ny * nx;
         if (!out.ensemble)
             KV_LOG_DEBUG(QString("[WRITE NC] write: %1").arg(QString::fromStdString(name)));
-        // The planning put every field on its variable's grid; a buffer that
-        // still does not match the variable's dimensions is not written.
+        // The planning put every field on its variable's grid; values that
+        // still do not match the variable's dimensions are not written.
         const auto first = out.members[0].find(name);
         if (!out.ensemble && (v.lons.size() != nx || v.lats.size() != ny || first == out.members[0].end() ||
-                              first->second.data.size() != slice)) {
+                              first->second.valueCount != slice)) {
             std::printf("Error:datasize check failed,skip %s\n", name.c_str());
             continue;
         }
@@ -357,31 +352,13 @@ void nclWriter::writeDataValues(OutFile& out)
             grid->isWrite = true;
         }
         ++m_written;
-        if (!out.ensemble) {
-            ncCheck(nc_put_var_float(out.nc, v.varid, first->second.data.data()), "writing a variable");
-            continue;
-        }
         // One member after the other; a member without this variable, or
         // with one of other size, contributes fill values.
-        size_t count[4] = {1, 0, 0, 0};
-        int k = 1;
-        if (v.levelCount > 1)
-            count[k++] = levels;
-        count[k++] = ny;
-        count[k++] = nx;
-        std::vector<float> fill;
-        for (int m = 0; m < out.memberCount; ++m) {
+        std::vector<const NC_STRUCT*> members;
+        for (int m = 0; m < (out.ensemble ? out.memberCount : 1); ++m) {
             const auto own = out.members[m].find(name);
-            const float* values = nullptr;
-            if (own != out.members[m].end() && own->second.data.size() == slice) {
-                values = own->second.data.data();
-            } else {
-                if (fill.empty())
-                    fill.assign(slice, v.fillValue);
-                values = fill.data();
-            }
-            const size_t start[4] = {static_cast<size_t>(m), 0, 0, 0};
-            ncCheck(nc_put_vara_float(out.nc, v.varid, start, count, values), "writing a variable");
+            members.push_back(own != out.members[m].end() && own->second.valueCount == slice ? &own->second : nullptr);
         }
+        putVariableValues(out.nc, v.varid, members, out.ensemble, v.levelCount > 1, levels, ny, nx, v.fillValue);
     }
 }

@@ -36,7 +36,10 @@ public:
     // variable, or that another field of the run replaces in its slot; a
     // variable none of whose fields can be placed. Says the levels a row
     // lists that no field holds, and the members of an ensemble that no
-    // input gives. Returns the number of variables to write.
+    // input gives. Returns the number of variables to write. The plan
+    // refers to the fields of `in_data`, whose values are converted only
+    // when the file is written: the store must stay as it is until
+    // writePlanned is done.
     size_t plan(const CachedData* in_data);
     // Writes the planned variables to `outPath`: the file is made under
     // workingPathOf(outPath) and renamed onto outPath once complete, so the
@@ -62,9 +65,11 @@ public:
     const std::set<uint64_t>& placedOrigins() const { return m_placed; }
     const std::map<uint64_t, std::string>& droppedOrigins() const { return m_dropped; }
 
-    // Assembles the variables of one member store, rescaled by the table's
-    // write scaling on their way into the float buffers. The store is left
-    // as it was: neither its values nor the order of its fields change.
+    // Plans the variables of one member store: each names the store field of
+    // each of its slots and the table's write scaling, whose values
+    // assembledValues (slotvalues.h) gives. The store is left as it was:
+    // neither its values nor the order of its fields change; it must outlive
+    // `nc_data`.
     void convertGrb2Nc(const CachedData& in_data, NC_DATA& nc_data, std::string iniPath);
 
     // Level axis id for a row's level list (and, for layers, their bounds),

@@ -2,9 +2,20 @@
 // variables, level axes and horizontal grids.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
+
+struct p_data;
+
+// One level slot of an output variable: the store field that fills it (none:
+// the fill value) and the write scaling of the row that placed it there.
+struct NC_SLOT {
+    const p_data* field = nullptr;
+    double amplification = 1;
+    double offset = 0;
+};
 
 // One output variable.
 struct NC_STRUCT {
@@ -21,7 +32,11 @@ struct NC_STRUCT {
     int varid;
     std::vector<float> lons;
     std::vector<float> lats;
-    std::vector<float> data;  // levelCount slices of lats x lons values
+    // The fields of the store in the levelCount slices of lats x lons
+    // values; the store outlives the write, which converts them slice by
+    // slice (see slotvalues.h).
+    std::vector<NC_SLOT> levelSlots;
+    size_t valueCount = 0;    // levelCount x the values of the first field placed
     int levelIndex;           // level axis id, -1 without a level list
     int dimDx;
     int forecastTime;

@@ -9,6 +9,7 @@
 #include "support/tables.h"
 #include "table/csvfileparser.h"
 #include "writer/nclwriter.h"
+#include "writer/slotvalues.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -286,7 +287,7 @@ TEST_F(DerivationTest, PrecipitationChoiceAndWindComponents)
     ::testing::internal::CaptureStdout();
     nclWriter().convertGrb2Nc(m_store, written, "table.csv");
     ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(written["TP"].data, std::vector<float>({12.9f, 0.0f}));
+    EXPECT_EQ(assembledValues(written["TP"]), std::vector<float>({12.9f, 0.0f}));
 
     const p_data& u = entry("u__")->front();
     const p_data& v = entry("v__")->front();

@@ -267,3 +267,115 @@ TEST_F(MergeTest, AnOutputThatCannotBeReadBackEndsWithStatus2AndIsLeftAlone)
     NcInput::setMemoryLimit(0);
     EXPECT_EQ(readAll(output()), before);
 }
+
+// The file is written from the store's fields, slot by slot and chunk by
+// chunk: it holds each field scaled by the row of its key and the fill value
+// where no field is, for levels without a field, two keys with scalings of
+// their own feeding one variable, a member without a variable, deflated
+// variables of one chunk and of several, and after a merge that reads the
+// output back.
+TEST_F(MergeTest, TheFileHoldsTheStoresFieldsScaledSlotBySlot)
+{
+    useTable({{"t", "s", "", "T", "1000;850;500", "", "", "5"},
+              {"q", "a", "", "Q", "850;500", "0.01", "2"},
+              {"qq", "b", "", "Q", "850;500", "100", "-1", "1"}},
+             true);
+    // Members, and a grid large enough for several chunks when `large`.
+    struct Case {
+        int members;
+        int nx, ny;
+    };
+    const Case cases[] = {{1, 7, 5}, {3, 7, 5}, {3, 700, 500}};
+    bool severalChunks = false;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.members << " members, " << c.nx << " x " << c.ny);
+        g_collect_number = c.members - 1;
+        m_store.assign(kMemberSlots, CachedData());
+        const size_t n = static_cast<size_t>(c.nx * c.ny);
+        auto field = [&](const char* key, const char* surface, int level, int m) {
+            return makeField(key, surface, level, c.nx, c.ny, 100, 30, 0.125, 0.125, [=](int i, int j) {
+                return (i + j + level) % 11 == 0 ? 9999.0 : 200 + 0.37 * i - 1.1 * j + level / 7.0 + 13.1 * m;
+            }, m);
+        };
+        // Expected values of each variable of each member, slot after slot:
+        // the field's values scaled in double and rounded once, fill values
+        // unscaled; a slot without a field holds the fill value.
+        std::map<std::string, std::vector<std::vector<float>>> expected;
+        auto expect = [&](const std::string& name, int m, size_t slot, size_t slotCount, const p_data* f, double a, double b) {
+            std::vector<std::vector<float>>& of = expected[name];
+            of.resize(static_cast<size_t>(c.members));
+            std::vector<float>& values = of[static_cast<size_t>(m)];
+            values.resize(slotCount * n, 9999.0f);
+            for (size_t k = 0; f && k < n; ++k)
+                values[slot * n + k] = f->data[k] == 9999.0 ? 9999.0f : static_cast<float>(f->data[k] * a + b);
+        };
+        for (int m = 0; m < c.members; ++m) {
+            expect("T", m, 0, 3, nullptr, 1, 0);
+            expect("Q", m, 0, 2, nullptr, 1, 0);
+            if (m != 1)  // member 1 has no T
+                for (int level : {500, 850})
+                    add(field("t", "s", level, m));
+            add(field("q", "a", 850, m));
+            add(field("qq", "b", 500, m));
+        }
+        for (int m = 0; m < c.members; ++m) {
+            for (const p_data& f : m_store[static_cast<size_t>(m)]["t_s_"])
+                expect("T", m, f.level == 850 ? 1 : 2, 3, &f, 1, 0);
+            expect("Q", m, 0, 2, &m_store[static_cast<size_t>(m)]["q_a_"].front(), 0.01f, 2.0f);
+            expect("Q", m, 1, 2, &m_store[static_cast<size_t>(m)]["qq_b_"].front(), 100.0f, -1.0f);
+        }
+        writeOutput(output());
+        {
+            NcFile nc(output());
+            ASSERT_TRUE(nc.ok());
+            for (const auto& [name, members] : expected) {
+                std::vector<float> all;
+                for (const std::vector<float>& values : members)
+                    all.insert(all.end(), values.begin(), values.end());
+                EXPECT_EQ(nc.floats(name), all) << name;
+                EXPECT_EQ(nc.variable(name)->attribute("_FillValue")->numbers, std::vector<double>({9999.0})) << name;
+                EXPECT_EQ(nc.variable(name)->dims.size(), c.members > 1 ? 4u : 3u) << name;
+            }
+            EXPECT_EQ(nc.deflateLevel("T"), 5);
+            EXPECT_EQ(nc.deflateLevel("Q"), 0);
+            int id = -1, var = -1, storage = 0;
+            size_t chunks[4] = {};
+            ASSERT_EQ(nc_open(output().toLocal8Bit().constData(), NC_NOWRITE, &id), NC_NOERR);
+            nc_inq_varid(id, "T", &var);
+            nc_inq_var_chunking(id, var, &storage, chunks);
+            nc_close(id);
+            const size_t* own = chunks + (c.members > 1 ? 1 : 0);
+            severalChunks = severalChunks || (storage == NC_CHUNKED && own[0] * own[1] * own[2] < 3 * n);
+        }
+
+        // A merge: the run gives T at 1000 and reads the rest back.
+        m_store.assign(kMemberSlots, CachedData());
+        for (int m = 0; m < c.members; ++m)
+            if (m != 1)
+                add(field("t", "s", 1000, m));
+        const std::map<std::string, std::vector<std::vector<float>>> first = expected;
+        for (int m = 0; m < c.members; ++m)
+            if (m != 1)
+                expect("T", m, 0, 3, &m_store[static_cast<size_t>(m)]["t_s_"].front(), 1, 0);
+        readBack();
+        writeOutput(output());
+        NcFile merged(output());
+        for (int m = 0; m < c.members; ++m) {
+            const std::vector<float> t = merged.floats("T"), q = merged.floats("Q");
+            const std::vector<float>& wantT = expected["T"][static_cast<size_t>(m)];
+            for (size_t k = 0; k < wantT.size(); ++k)
+                if (wantT[k] != t[static_cast<size_t>(m) * wantT.size() + k]) {
+                    ADD_FAILURE() << "T of member " << m << " at " << k;
+                    break;
+                }
+            // The read-back values undo the scaling and take it again.
+            const std::vector<float>& wantQ = first.at("Q")[static_cast<size_t>(m)];
+            for (size_t k = 0; k < wantQ.size(); ++k)
+                if (std::fabs(wantQ[k] - q[static_cast<size_t>(m) * wantQ.size() + k]) > 1e-5f * std::fabs(wantQ[k])) {
+                    ADD_FAILURE() << "Q of member " << m << " at " << k;
+                    break;
+                }
+        }
+    }
+    EXPECT_TRUE(severalChunks);
+}

@@ -213,9 +213,14 @@ bool gribReader::readFile(QString fileName)
             Reading& r = readings[static_cast<size_t>(k)];
             if (!t.handle && !t.bytes.empty())
                 t.handle = GribMessages::makeHandle(t.bytes);
-            if (t.handle)
+            if (t.handle) {
                 r = readMessage(t.handle.get(), fileName, work[static_cast<size_t>(readerThread())]);
-            else if (!t.bytes.empty())
+                // ecCodes' many small blocks go back to the thread that
+                // made them, unless filing needs the handle for the facts
+                // of a key not yet known.
+                if (r.outcome != Reading::Outcome::File || m_keyFacts.count(r.key) != 0)
+                    t.handle.reset();
+            } else if (!t.bytes.empty())
                 r.unreadable = true;
             else
                 skip(r, t.passed.toStdString(), fileName + ": " + t.passed);

@@ -387,10 +387,10 @@ bool gribReader::ruledOutByPlace(grib_handle* h) const
             return false;
         CsvFileParser::trimString(surface);
     }
-    long points = 0, rows = 0, columns = 0;
-    if (gribkeys::gridFault(h, maxPoints(), points, rows, columns) != gribkeys::GridFault::None)
+    if (m_keyTails.count("_" + surface + "_" + gribkeys::optionalText(h, "indicatorOfTypeOfLevel")) != 0)
         return false;
-    return m_keyTails.count("_" + surface + "_" + gribkeys::optionalText(h, "indicatorOfTypeOfLevel")) == 0;
+    long points = 0, rows = 0, columns = 0;
+    return gribkeys::gridFault(h, maxPoints(), points, rows, columns) == gribkeys::GridFault::None;
 }
 
 gribReader::KeyFacts gribReader::readKeyFacts(grib_handle* h, const QString& fileName, const std::string& name)

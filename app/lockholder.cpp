@@ -28,16 +28,17 @@ QByteArray bootId()
     return f.readAll().trimmed();
 }
 
-// The start time (clock ticks since boot) of process `pid`, or nothing if
-// no such process is to be seen.
-std::optional<unsigned long long> startOf(long long pid)
+}  // namespace
+
+std::optional<SeenProcess> seenProcess(long long pid)
 {
     QFile f(QString("/proc/%1/stat").arg(pid));
     if (!f.open(QIODevice::ReadOnly))
         return std::nullopt;
     const QByteArray stat = f.readAll();
     // The command name may hold spaces and parentheses: fields are counted
-    // after its last ')'. The start time is field 22, the 20th after it.
+    // after its last ')'. The state is field 3, the first after it; the
+    // start time field 22, the 20th.
     const int close = stat.lastIndexOf(')');
     if (close < 0)
         return std::nullopt;
@@ -45,11 +46,13 @@ std::optional<unsigned long long> startOf(long long pid)
     if (fields.size() < 20)
         return std::nullopt;
     bool ok = false;
-    const unsigned long long start = fields[19].toULongLong(&ok);
-    return ok ? std::optional<unsigned long long>(start) : std::nullopt;
+    SeenProcess seen;
+    seen.start = fields[19].toULongLong(&ok);
+    // A zombie (Z) or a dead process (X) has ended; only its parent has not
+    // yet collected its status.
+    seen.ended = fields[0] == "Z" || fields[0] == "X";
+    return ok ? std::optional<SeenProcess>(seen) : std::nullopt;
 }
-
-}  // namespace
 
 LockHolder LockHolder::self()
 {
@@ -59,7 +62,8 @@ LockHolder LockHolder::self()
         LockHolder h;
         h.host = hostName();
         h.pid = ::getpid();
-        h.start = startOf(h.pid).value_or(0);
+        const std::optional<SeenProcess> seen = seenProcess(h.pid);
+        h.start = seen ? seen->start : 0;
         h.boot = bootId();
         return h;
     }();
@@ -111,8 +115,10 @@ std::optional<QString> holderGone(const LockHolder& holder, std::time_t renewed,
         return QString("the machine has restarted since");
     if (holder.pid > INT_MAX || (::kill(static_cast<pid_t>(holder.pid), 0) != 0 && errno == ESRCH))
         return QString("no process has that id");
-    const std::optional<unsigned long long> start = startOf(holder.pid);
-    if (start && *start != holder.start)
+    const std::optional<SeenProcess> seen = seenProcess(holder.pid);
+    if (seen && seen->start != holder.start)
         return QString("the process of that id is another one");
+    if (seen && seen->ended)
+        return QString("the process has ended; its parent has not yet collected it");
     return std::nullopt;
 }

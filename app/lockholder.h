@@ -44,6 +44,14 @@ constexpr int kLeaseRenewalSeconds = 5;
 // holder: twelve renewals missed in a row.
 constexpr int kLeaseExpirySeconds = 60;
 
+// What /proc shows of process `pid`: its start time (clock ticks since
+// boot) and whether it has ended; nothing if no such process is to be seen.
+struct SeenProcess {
+    unsigned long long start = 0;
+    bool ended = false;
+};
+std::optional<SeenProcess> seenProcess(long long pid);
+
 // Why the holder recorded in a lock no longer holds it, or nothing while it
 // may still. `renewed` is the lock file's time stamp.
 std::optional<QString> holderGone(const LockHolder& holder, std::time_t renewed, std::time_t now);

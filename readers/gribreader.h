@@ -110,9 +110,11 @@ private:
     // Reads one message as far as its record cut to the table's area. Safe
     // on several threads at once, each with its own `work`.
     Reading readMessage(grib_handle* h, const QString& fileName, Work& work);
-    // Says, counts and files what reading the message `h` gave; false when
-    // it had to be skipped as unusable. A fatal condition met reading it
-    // ends the run here.
+    // Says, counts and files what reading a message gave; false when it
+    // had to be skipped as unusable. A fatal condition met reading it ends
+    // the run here. `h` is the message's handle where the reading thread
+    // left it: for a filed message of a key whose facts are not yet known,
+    // which are read from it.
     bool fileReading(Reading reading, grib_handle* h, const QString& fileName);
     // Whether ecCodes can decode the values of the message named
     // `shortName`; `points` receives their number.

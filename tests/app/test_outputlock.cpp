@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -195,7 +196,20 @@ TEST(OutputLock, ALockIsTakenOverOnlyWhenItsRecordedHolderIsGone)
         const char* reason;  // why it is taken over; null: it is waited for
     };
     const long long gone = endedProcessId();
+    // A holder killed while its parent is busy: ended, not yet collected.
+    const pid_t zombie = ::fork();
+    if (zombie == 0)
+        ::_exit(0);
+    ASSERT_GT(zombie, 0);
+    std::optional<SeenProcess> seen;
+    while (!(seen = seenProcess(zombie)) || !seen->ended)
+        ::usleep(1000);
     const Case cases[] = {
+        {"an ended holder its parent has not collected", with([&](LockHolder& h) {
+             h.pid = zombie;
+             h.start = seen->start;
+         }),
+         0, false, "the process has ended; its parent has not yet collected it"},
         {"a process that has ended", with([&](LockHolder& h) { h.pid = gone; }), 0, false, "no process has that id"},
         {"an id now of another process", with([](LockHolder& h) { h.start += 1; }), 0, false,
          "the process of that id is another one"},
@@ -246,6 +260,7 @@ TEST(OutputLock, ALockIsTakenOverOnlyWhenItsRecordedHolderIsGone)
         lock.release();
         EXPECT_FALSE(QFile::exists(path)) << c.what;
     }
+    ::waitpid(zombie, nullptr, 0);
 }
 
 TEST(OutputLock, OneOfSeveralRunsFindingAGoneHolderTakesItsLockOver)

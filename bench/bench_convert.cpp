@@ -14,7 +14,7 @@
 // first message alone (what any run costs: starting, ecCodes' tables, the
 // output). Ratios are printed beside the goals.
 #include "benchrun.h"
-#include "scripts/gribsample.h"
+#include "globalsample.h"
 
 #include <grib_api.h>
 
@@ -36,43 +36,16 @@ namespace {
 
 using namespace bench;
 
-const long kLevels[] = {1000, 975, 950, 925, 900, 850, 800, 750, 700, 650, 600, 550, 500,
-                        450,  400, 350, 300, 250, 200, 150, 100, 70,  50,  30,  20,  10};
-const char* kNames[] = {"t", "r", "u", "v", "gh"};
-const char* kOutputs[] = {"TMP", "RH", "EDA", "VV", "HGT"};
-
 // The sample, and its first message alone in `firstPath`.
 void makeSample(const std::string& path, const std::string& firstPath)
 {
     std::ofstream out(path, std::ios::binary);
     std::ofstream first(firstPath, std::ios::binary);
-    GribField f;
-    f.firstLon = 0;
-    f.firstLat = 90;
-    f.step = 0.25;
-    f.ni = 1440;
-    f.nj = 721;
-    f.bitsPerValue = 16;
-    f.values.resize(static_cast<size_t>(f.ni * f.nj));
-    for (size_t n = 0; n < 5; ++n) {
-        for (long level : kLevels) {
-            f.shortName = kNames[n];
-            f.level = level;
-            for (long j = 0; j < f.nj; ++j)
-                for (long i = 0; i < f.ni; ++i)
-                    f.values[static_cast<size_t>(j * f.ni + i)] =
-                        100.0 * n + level / 10.0 + 10.0 * std::sin(i * 0.01) * std::cos(j * 0.02);
-            std::string error;
-            const std::string message = makeGribMessage(f, &error);
-            if (message.empty()) {
-                std::fprintf(stderr, "cannot make the sample: %s\n", error.c_str());
-                std::exit(1);
-            }
-            out.write(message.data(), static_cast<std::streamsize>(message.size()));
-            if (n == 0 && level == kLevels[0])
-                first.write(message.data(), static_cast<std::streamsize>(message.size()));
-        }
-    }
+    forEachGlobalField(-1, [&](const std::string& message, bool isFirst) {
+        out.write(message.data(), static_cast<std::streamsize>(message.size()));
+        if (isFirst)
+            first.write(message.data(), static_cast<std::streamsize>(message.size()));
+    });
 }
 
 // Decodes the values of every message, one after the other.
@@ -91,11 +64,6 @@ double decodeAll(const std::string& path)
     }
     std::fclose(in);
     return seconds(start);
-}
-
-std::string row(size_t n, const std::string& levels)
-{
-    return std::string(kNames[n]) + ",x,Isobaric surface,,x,,,0,0," + kOutputs[n] + ",x,,,," + levels + ",0,1";
 }
 
 Run medianRun(int runs, const std::string& dir, const std::string& input, const std::string& table,
@@ -122,14 +90,8 @@ int main(int argc, char** argv)
     makeSample(sample, dir + "/first.grib2");
     shell("gzip -k -1 " + sample + " && bzip2 -k -1 " + sample);
 
-    std::string all;
-    for (long level : kLevels)
-        all += (all.empty() ? "" : ";") + std::to_string(level);
-    std::vector<std::string> rows;
-    for (size_t n = 0; n < 5; ++n)
-        rows.push_back(row(n, all));
-    writeTable(dir + "/config/area.csv", "", rows);
-    writeTable(dir + "/config/select.csv", "", {row(0, "850;700;500;300;200")});
+    writeTable(dir + "/config/area.csv", "", globalRows());
+    writeTable(dir + "/config/select.csv", "", {globalRow(0, "850;700;500;300;200")});
 
     std::vector<double> decode;
     for (int k = 0; k < runs; ++k)

@@ -13,7 +13,7 @@
 // one message) / kept floats beside its goal. The temporary files are
 // deleted at the end unless a directory to keep is given.
 #include "benchrun.h"
-#include "scripts/gribsample.h"
+#include "globalsample.h"
 
 #include <grib_api.h>
 
@@ -30,11 +30,6 @@ namespace {
 
 using namespace bench;
 
-const long kLevels[] = {1000, 975, 950, 925, 900, 850, 800, 750, 700, 650, 600, 550, 500,
-                        450,  400, 350, 300, 250, 200, 150, 100, 70,  50,  30,  20,  10};
-const char* kNames[] = {"t", "r", "u", "v", "gh"};
-const char* kOutputs[] = {"TMP", "RH", "EDA", "VV", "HGT"};
-constexpr int kFields = 5 * 26;
 constexpr double kGoal = 2.2;
 
 // `message` as member `member`: the encoded values are not touched.
@@ -63,44 +58,16 @@ void makeSamples(const std::vector<std::pair<int, std::string>>& paths, const st
         members = std::max(members, size);
     }
     std::ofstream first(firstPath, std::ios::binary);
-    GribField f;
-    f.firstLon = 0;
-    f.firstLat = 90;
-    f.step = 0.25;
-    f.ni = 1440;
-    f.nj = 721;
-    f.bitsPerValue = 16;
-    f.member = 0;
-    f.values.resize(static_cast<size_t>(f.ni * f.nj));
-    for (size_t n = 0; n < 5; ++n) {
-        for (long level : kLevels) {
-            f.shortName = kNames[n];
-            f.level = level;
-            for (long j = 0; j < f.nj; ++j)
-                for (long i = 0; i < f.ni; ++i)
-                    f.values[static_cast<size_t>(j * f.ni + i)] =
-                        100.0 * n + level / 10.0 + 10.0 * std::sin(i * 0.01) * std::cos(j * 0.02);
-            std::string error;
-            const std::string message = makeGribMessage(f, &error);
-            if (message.empty()) {
-                std::fprintf(stderr, "cannot make the sample: %s\n", error.c_str());
-                std::exit(1);
-            }
-            if (n == 0 && level == kLevels[0])
-                first.write(message.data(), static_cast<std::streamsize>(message.size()));
-            for (int m = 0; m < members; ++m) {
-                const std::string copy = m == 0 ? message : asMember(message, m);
-                for (size_t k = 0; k < paths.size(); ++k)
-                    if (m < paths[k].first)
-                        outs[k].write(copy.data(), static_cast<std::streamsize>(copy.size()));
-            }
+    forEachGlobalField(0, [&](const std::string& message, bool isFirst) {
+        if (isFirst)
+            first.write(message.data(), static_cast<std::streamsize>(message.size()));
+        for (int m = 0; m < members; ++m) {
+            const std::string copy = m == 0 ? message : asMember(message, m);
+            for (size_t k = 0; k < paths.size(); ++k)
+                if (m < paths[k].first)
+                    outs[k].write(copy.data(), static_cast<std::streamsize>(copy.size()));
         }
-    }
-}
-
-std::string row(size_t n, const std::string& levels)
-{
-    return std::string(kNames[n]) + ",x,Isobaric surface,,x,,,0,0," + kOutputs[n] + ",x,,,," + levels + ",0,1";
+    });
 }
 
 Run medianRun(int runs, const std::string& dir, const std::string& input, const std::string& output)
@@ -125,13 +92,7 @@ int main(int argc, char** argv)
     const std::vector<std::pair<int, std::string>> samples = {{12, dir + "/ens12.grib2"}, {4, dir + "/ens4.grib2"}};
     makeSamples(samples, dir + "/first.grib2");
 
-    std::string all;
-    for (long level : kLevels)
-        all += (all.empty() ? "" : ";") + std::to_string(level);
-    std::vector<std::string> rows;
-    for (size_t n = 0; n < 5; ++n)
-        rows.push_back(row(n, all));
-    writeTable(dir + "/config/area.csv", "", rows);
+    writeTable(dir + "/config/area.csv", "", globalRows());
 
     const Run first = medianRun(runs, dir, dir + "/first.grib2", dir + "/first.nc");
     std::printf("median of %d runs, in %s\n", runs, dir.c_str());
@@ -140,7 +101,7 @@ int main(int argc, char** argv)
     std::fflush(stdout);
     for (const auto& [members, path] : samples) {
         const Run r = medianRun(runs, dir, path, dir + "/ens" + std::to_string(members) + ".nc");
-        const double keptMiB = static_cast<double>(members) * kFields * 229 * 193 * 4 / 1048576.0;
+        const double keptMiB = static_cast<double>(members) * kGlobalFields * 229 * 193 * 4 / 1048576.0;
         std::printf("%2d members: %.3f s  peak %.0f MiB; kept floats %.0f MiB; (peak - one message) / kept = %.2f"
                     " (goal %.1f)\n",
                     members, r.wall, r.peakMiB, keptMiB, (r.peakMiB - first.peakMiB) / keptMiB, kGoal);
